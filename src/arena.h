@@ -1,0 +1,95 @@
+// arena.h: the per-call memory of a render and the heap it is carved from.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <memory_resource>
+#include <new>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace mervalt {
+
+// The heap below every arena of a call. It counts allocations so that tests
+// can make the Nth one fail; in normal use `failAt` is 0 and nothing fails
+// except a real out-of-memory condition. Failure is std::bad_alloc.
+class HeapResource final : public std::pmr::memory_resource {
+ public:
+  explicit HeapResource(uint64_t failAt = 0) : failAt_(failAt) {}
+
+  // Counts one allocation and throws std::bad_alloc if it is the one chosen
+  // to fail. The output buffer calls this before it grows with realloc.
+  void charge() {
+    ++count_;
+    if (failAt_ != 0 && count_ >= failAt_) throw std::bad_alloc();
+  }
+  uint64_t allocations() const { return count_; }
+
+ private:
+  void* do_allocate(std::size_t bytes, std::size_t align) override;
+  void do_deallocate(void* p, std::size_t bytes, std::size_t align) override;
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+
+  uint64_t failAt_;
+  uint64_t count_ = 0;
+};
+
+// A monotonic arena: allocation is a pointer bump, nothing is freed until the
+// arena dies. Every Value, string, syntax tree node and renderer map of one
+// call lives in one of these.
+class Arena {
+ public:
+  explicit Arena(std::pmr::memory_resource* upstream) : mr_(kFirstBlock, upstream) {}
+  Arena(const Arena&) = delete;
+  Arena& operator=(const Arena&) = delete;
+
+  std::pmr::memory_resource* resource() { return &mr_; }
+
+  void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t)) {
+    return mr_.allocate(bytes == 0 ? 1 : bytes, align);
+  }
+
+  // Uninitialised storage for `n` objects of a trivially copyable T; throws
+  // std::bad_alloc when the byte count would overflow.
+  template <class T>
+  T* allocArray(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(allocate(n * sizeof(T), alignof(T)));
+  }
+
+  template <class T>
+  std::span<T> copyArray(std::span<const T> src) {
+    if (src.empty()) return {};
+    T* p = allocArray<T>(src.size());
+    std::memcpy(static_cast<void*>(p), src.data(), src.size() * sizeof(T));
+    return {p, src.size()};
+  }
+
+  template <class T, class... Args>
+  T* make(Args&&... args) {
+    return new (allocate(sizeof(T), alignof(T))) T(std::forward<Args>(args)...);
+  }
+
+  std::string_view copy(std::string_view s) {
+    if (s.empty()) return {};
+    char* p = static_cast<char*>(allocate(s.size(), 1));
+    std::memcpy(p, s.data(), s.size());
+    return {p, s.size()};
+  }
+
+ private:
+  static constexpr std::size_t kFirstBlock = 16 * 1024;
+  std::pmr::monotonic_buffer_resource mr_;
+};
+
+// A growable text that lives in the arena, object and bytes both, so a view of
+// it stays valid for the whole call without a final copy.
+inline std::pmr::string& newText(Arena& arena) {
+  return *arena.make<std::pmr::string>(arena.resource());
+}
+
+}  // namespace mervalt

@@ -1,0 +1,37 @@
+// dispatch.h: the filter table, the calling convention and shared coercions.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+#include "../parser.h"
+#include "../renderer.h"
+#include "../value.h"
+
+namespace mervalt {
+
+// The handler of a filter name, or null for a name that is not in the table
+// (exact, case-sensitive match). Unknown filters pass their input through.
+FilterFn findFilter(std::string_view name);
+
+// Numeric view of a value: integers and floats as doubles, strings by their
+// longest numeric prefix, everything else 0.
+double toNumber(const Value& v);
+
+// Optional sign and the digit run after it; 0 when there is none or it
+// overflows. Leading spaces are not skipped.
+int64_t laxParseInt(std::string_view s);
+
+// Reads a whole text as a decimal floating-point number (optional sign,
+// digits, fraction, exponent); nothing on any other text.
+std::optional<double> readWholeFloat(std::string_view s);
+
+// Argument access for handlers: arguments are evaluated only on demand.
+inline bool hasArg(std::span<const Node> args, std::size_t i) { return i < args.size(); }
+inline Value evalArg(Renderer& r, std::span<const Node> args, std::size_t i) {
+  return r.evaluate(args[i]);
+}
+
+}  // namespace mervalt

@@ -1,0 +1,22 @@
+// json_input.h: reading the JSON document of a call into Values.
+#pragma once
+
+#include <string_view>
+
+#include "value.h"
+
+namespace mervalt {
+
+class Arena;
+
+// Deepest array/object nesting accepted in a document; deeper documents are
+// treated as unreadable, which keeps conversion and display recursion bounded.
+inline constexpr int kMaxJsonDepth = 128;
+
+// Reads `json` as one RFC 8259 document and converts it to Values in `arena`
+// (reserved `_mervalt_` keys included). Any unreadable document, including a
+// repeated key in an object, yields nil. Throws std::bad_alloc only when the
+// arena cannot grow while converting.
+Value readJsonDocument(std::string_view json, Arena& arena);
+
+}  // namespace mervalt

@@ -1,0 +1,58 @@
+// output.h: the growable byte buffer that a render writes into.
+#pragma once
+
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+namespace mervalt {
+
+class HeapResource;
+
+// Heap bytes from malloc/realloc, so that the finished buffer can be handed
+// to the caller and released with free(). Grows by capacity/2 + 128.
+class OutputBuffer {
+ public:
+  explicit OutputBuffer(HeapResource& heap) : heap_(heap) {}
+  ~OutputBuffer() { std::free(data_); }
+  OutputBuffer(const OutputBuffer&) = delete;
+  OutputBuffer& operator=(const OutputBuffer&) = delete;
+
+  // Reserves 256 bytes per top-level node, at least 4096; a failure here is
+  // ignored and the buffer simply grows later.
+  void reserveForNodes(std::size_t topLevelNodes);
+
+  void append(std::string_view s) {
+    if (s.size() > cap_ - len_) grow(s.size());
+    if (!s.empty()) std::memcpy(data_ + len_, s.data(), s.size());
+    len_ += s.size();
+  }
+  void push_back(char c) {
+    if (len_ == cap_) grow(1);
+    data_[len_++] = c;
+  }
+
+  std::size_t size() const { return len_; }
+  const char* data() const { return data_; }
+  std::string_view view() const { return {data_, len_}; }
+  std::string_view from(std::size_t start) const { return {data_ + start, len_ - start}; }
+  char back() const { return data_[len_ - 1]; }
+  void truncate(std::size_t n) { if (n < len_) len_ = n; }
+
+  // Shrinks the block to the length and gives it up. An empty result frees
+  // the block and yields {nullptr, 0}.
+  std::pair<char*, std::size_t> detach();
+
+ private:
+  void grow(std::size_t extra);
+  void setCapacity(std::size_t cap);
+
+  HeapResource& heap_;
+  char* data_ = nullptr;
+  std::size_t len_ = 0;
+  std::size_t cap_ = 0;
+};
+
+}  // namespace mervalt

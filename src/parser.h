@@ -1,0 +1,109 @@
+// parser.h: the syntax tree and the recursive-descent parser that builds it.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <stdexcept>
+#include <string_view>
+#include <vector>
+
+#include "lexer.h"
+#include "value.h"
+
+namespace mervalt {
+
+class Arena;
+class Renderer;
+struct Node;
+using FilterFn = Value (*)(Renderer&, const Value& input, std::span<const Node> args);
+
+// Values are fixed; the renderer dispatches on them.
+enum class NodeKind : uint8_t {
+  Root = 0,
+  Text,
+  Output,
+  Variable,
+  String,
+  Integer,
+  Float,
+  Boolean,
+  Nil,
+  Empty,
+  Blank,
+  Range,
+  Filter,
+  Property,
+  Index,
+  If,
+  Unless,
+  Elsif,
+  Else,
+  For,
+  Assign,
+  Capture,
+  Case,
+  When,
+  Cycle,
+  Increment,
+  Decrement,
+  Tablerow,
+  Include,
+  Render,
+  Raw,
+  Comment,
+  InlineComment,
+  Liquid,
+  Echo,
+  Break,
+  Continue,
+  Ifchanged,
+  Doc,
+  NamedArgument,
+  Comparison,
+  Logical,
+  Unused42,
+  FilteredExpression,
+};
+
+// Expression kinds are Variable..Index and NamedArgument..FilteredExpression.
+inline bool isExpressionKind(NodeKind k) {
+  auto v = static_cast<uint8_t>(k);
+  return (v >= 3 && v <= 14) || (v >= 39 && v <= 43);
+}
+
+// One node of the tree. Nodes, their child lists and their texts live in the
+// call arena (or point into the template text), so the tree needs no
+// destruction. Lists are finished arrays: a node is complete before its
+// parent takes it.
+struct Node {
+  std::string_view text;       // main text (see NodeKind); literal text as written
+  std::string_view name;       // Filter: filter name; include/render with/for: the `as` alias
+  std::string_view op;         // Comparison: "==", "!=", "<>", "<", ">", "<=", ">=", "contains"; Logical: "and"/"or"
+  std::string_view invalidOp;  // If/Elsif condition: text of the token after it, if not a tag close
+  std::span<const Node> children;
+  std::span<const Node> args;  // Filter arguments, positional and NamedArgument mixed
+  Value constant;              // literal kinds (String..Blank): the value, computed once by the parser
+  FilterFn filter = nullptr;   // Filter: the handler, looked up once by the parser; null if unknown
+  NodeKind kind = NodeKind::Root;
+  bool trimLeft = false;
+  bool trimRight = false;
+  bool endTrimLeft = false;
+  bool endTrimRight = false;
+};
+
+// A template that does not parse; the call fails.
+struct ParseError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+
+// Deepest nesting of blocks and expressions (parentheses, brackets, property
+// chains, and/or chains, liquid tags) within one template. Deeper templates
+// fail to parse, which keeps every recursion over the tree bounded.
+inline constexpr int kMaxParseDepth = 100;
+
+// Parses `source` into a Root node allocated in `arena`. Throws ParseError
+// (malformed template or nesting beyond kMaxParseDepth) or std::bad_alloc.
+// The tree points into `source` and into `arena`; both must outlive it.
+const Node& parseTemplate(std::string_view source, Arena& arena);
+
+}  // namespace mervalt

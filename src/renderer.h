@@ -1,0 +1,174 @@
+// renderer.h: the Renderer walks the syntax tree and writes the output.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <memory_resource>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "arena.h"
+#include "display_text.h"
+#include "output.h"
+#include "parser.h"
+#include "value.h"
+
+namespace mervalt {
+
+// How a body ended: normally, or by a break/continue tag that travels up to
+// the nearest loop. Failures (out of memory, a partial that does not parse,
+// nesting too deep) are exceptions and end the whole call.
+enum class Flow : uint8_t { Normal, Break, Continue };
+
+// Rendering nested deeper than this (blocks inside blocks, includes inside
+// includes) fails the call instead of exhausting the stack.
+inline constexpr int kMaxRenderDepth = 100;
+
+struct RenderDepthError : std::runtime_error {
+  RenderDepthError() : std::runtime_error("nesting too deep") {}
+};
+
+// One running iteration of a for loop.
+struct LoopRecord {
+  int64_t index, index0, length, rindex, rindex0;
+  std::string_view name;  // loop variable, "-", continue key
+  bool first, last;
+};
+
+// One running cell of a tablerow loop.
+struct TablerowInfo {
+  int64_t col, col0, row, index, index0, length, rindex, rindex0;
+  bool colFirst, colLast, first, last;
+};
+
+// A binding installed for an included or rendered template.
+struct LocalOverride {
+  std::string_view name;
+  Value value;
+};
+
+struct StringHash {
+  using is_transparent = void;
+  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+};
+
+template <class V>
+using NameMap = std::pmr::unordered_map<std::string_view, V, StringHash, std::equal_to<>>;
+
+class Renderer {
+ public:
+  // `arena` holds every Value, key and text made while rendering; `data` is
+  // the outermost scope.
+  Renderer(Arena& arena, Value data, OutputBuffer& output);
+
+  // Renders the Root of the main template.
+  void renderRoot(const Node& root);
+
+  Flow renderNode(const Node& node);
+  Flow renderChildrenWithTrim(std::span<const Node> nodes, bool trimFirst);
+  // Renders each node with renderNode, no whitespace control between them.
+  Flow renderSequence(std::span<const Node> nodes);
+  // Blank-block rule: a block without output nodes that wrote only
+  // whitespace since `start` is erased.
+  void stripEmptyBlockWhitespace(std::size_t start, std::span<const Node> nodes);
+  static bool hasOutputNodesInNode(const Node& node);
+  // Removes whitespace from the end of the output, never below `floor`
+  // (nor below the start of the capture being rendered).
+  void stripTrailingWhitespace(std::size_t floor = 0);
+  // Appends `text` without its leading whitespace.
+  void appendTrimmedLeft(std::string_view text);
+
+  // Expression evaluation. Throws std::bad_alloc only.
+  Value evaluate(const Node& node);
+  Value resolveVariable(std::string_view name);
+  // children[0] evaluated, then every Filter child applied in order.
+  Value evaluateFiltered(std::span<const Node> chain);
+  Value applyFilter(const Value& input, const Node& filter);
+  // A condition carrying an unrecognised operator: the value to test, or
+  // nothing when the operator must be reported.
+  std::optional<Value> evaluateConditionWithInvalidOp(const Node& condition);
+
+  Arena& scratch() { return arena_; }
+  OutputBuffer& output() { return output_; }
+  std::string_view display(const Value& v) { return toString(v, arena_); }
+  // A map in the scratch arena, for results and loop objects.
+  ObjectMap* newMap() { return arena_.make<ObjectMap>(arena_.resource()); }
+
+ private:
+  friend struct DepthGuard;
+
+  // Tags (one source file per family under tags/).
+  Flow renderIf(const Node& node);
+  Flow renderIfBody(std::span<const Node> nodes, bool trim);
+  Flow renderElsifChain(std::span<const Node> nodes, bool trim);
+  Flow renderUnless(const Node& node);
+  Flow renderUnlessElsifChain(const Node& node, bool trim);
+  Flow renderCase(const Node& node);
+  Flow renderFor(const Node& node);
+  Flow renderTablerow(const Node& node);
+  void renderCycle(const Node& node);
+  void renderIncrement(const Node& node, bool up);
+  Flow renderIfchanged(const Node& node);
+  Flow renderIncludeOrRender(const Node& node, bool isRender);
+  Flow renderCapture(const Node& node);
+
+  // Evaluation helpers.
+  Value evaluateProperty(const Node& node);
+  Value evaluateIndex(const Node& node);
+  Value evaluateRange(const Node& node);
+  Value evaluateComparison(const Node& node);
+  Value evaluateLogical(const Node& node);
+  Value compareLess(const Value& l, const Value& r, bool greater);
+  Value comparisonError(const Value& l, const Value& r);
+
+ public:
+  // Loop state, shared with the tag sources.
+  Value buildForloopObject(std::size_t k);
+  Value buildTablerowloopObject();
+  std::string_view buildContinueKey(const Node& expr);
+
+  // The parsed tree of an included template source, parsed once per call.
+  const Node& parseCached(std::string_view source);
+
+  Arena& arena_;
+  Value data_;
+  OutputBuffer& output_;
+  std::size_t captureFloor_ = 0;  // trimming never reaches below the running capture
+  int depth_ = 0;
+
+  NameMap<Value> variables_;
+  NameMap<int64_t> counters_;
+  NameMap<uint64_t> cyclePositions_;
+  NameMap<uint64_t> continueOffsets_;
+  NameMap<Value> locals_;
+  std::pmr::vector<LoopRecord> loopStack_;
+  std::pmr::vector<TablerowInfo> tablerowStack_;
+  std::optional<std::string_view> ifchangedLast_;
+  NameMap<const Node*> templateCache_;
+};
+
+// Counts one level of render nesting for the lifetime of a scope; throws
+// RenderDepthError beyond kMaxRenderDepth.
+struct DepthGuard {
+  explicit DepthGuard(Renderer& r) : r_(r) {
+    if (++r_.depth_ > kMaxRenderDepth) {
+      --r_.depth_;
+      throw RenderDepthError();
+    }
+  }
+  ~DepthGuard() { --r_.depth_; }
+  DepthGuard(const DepthGuard&) = delete;
+  DepthGuard& operator=(const DepthGuard&) = delete;
+  Renderer& r_;
+};
+
+// Renders one call: reads the JSON, parses, renders. Throws ParseError,
+// RenderDepthError or std::bad_alloc; `heap` is the upstream of every arena.
+std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
+                                         HeapResource& heap);
+
+}  // namespace mervalt

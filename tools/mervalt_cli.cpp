@@ -1,0 +1,2 @@
+// mervalt_cli.cpp: placeholder.
+int main() { return 0; }
