@@ -12,6 +12,11 @@
 
 namespace mervalt {
 
+// The most memory one call may hold (arenas and output together). A template
+// that needs more fails like one that ran out of memory, so that no input can
+// take the whole machine.
+inline constexpr std::size_t kMaxCallMemory = std::size_t{2} << 30;
+
 // The heap below every arena of a call. It counts allocations so that tests
 // can make the Nth one fail; in normal use `failAt` is 0 and nothing fails
 // except a real out-of-memory condition. Failure is std::bad_alloc.
@@ -19,11 +24,14 @@ class HeapResource final : public std::pmr::memory_resource {
  public:
   explicit HeapResource(uint64_t failAt = 0) : failAt_(failAt) {}
 
-  // Counts one allocation and throws std::bad_alloc if it is the one chosen
-  // to fail. The output buffer calls this before it grows with realloc.
-  void charge() {
+  // Counts one allocation of `bytes` and throws std::bad_alloc if it is the
+  // one chosen to fail, or if the call would hold more than kMaxCallMemory.
+  // The output buffer calls this before it grows with realloc.
+  void charge(std::size_t bytes) {
     ++count_;
     if (failAt_ != 0 && count_ >= failAt_) throw std::bad_alloc();
+    if (bytes > kMaxCallMemory - used_) throw std::bad_alloc();
+    used_ += bytes;
   }
   uint64_t allocations() const { return count_; }
 
@@ -36,6 +44,7 @@ class HeapResource final : public std::pmr::memory_resource {
 
   uint64_t failAt_;
   uint64_t count_ = 0;
+  std::size_t used_ = 0;
 };
 
 // A monotonic arena: allocation is a pointer bump, nothing is freed until the

@@ -1,14 +1,77 @@
-// output.cpp: placeholder.
+// output.cpp: the heap below the call arenas and the render output buffer.
 #include "output.h"
+
+#include <cstdint>
+#include <new>
+
 #include "arena.h"
+
 namespace mervalt {
+
 void* HeapResource::do_allocate(std::size_t bytes, std::size_t align) {
-  charge();
-  return ::operator new(bytes, std::align_val_t(align));
+  charge(bytes);
+  return ::operator new(bytes, std::align_val_t(align < 8 ? 8 : align));
 }
-void HeapResource::do_deallocate(void* p, std::size_t, std::size_t align) {
-  ::operator delete(p, std::align_val_t(align));
+
+void HeapResource::do_deallocate(void* p, std::size_t bytes, std::size_t align) {
+  used_ -= bytes < used_ ? bytes : used_;
+  ::operator delete(p, std::align_val_t(align < 8 ? 8 : align));
 }
-void OutputBuffer::grow(std::size_t) {}
-std::pair<char*, std::size_t> OutputBuffer::detach() { return {nullptr, 0}; }
+
+namespace {
+
+// The growth step: capacity plus half of it plus 128, saturating.
+std::size_t nextCapacity(std::size_t cap) {
+  std::size_t step = cap / 2 + 128;
+  return cap > SIZE_MAX - step ? SIZE_MAX : cap + step;
+}
+
+}  // namespace
+
+void OutputBuffer::reserveForNodes(std::size_t topLevelNodes) {
+  std::size_t target = topLevelNodes > SIZE_MAX / 256 ? SIZE_MAX : topLevelNodes * 256;
+  if (target < 4096) target = 4096;
+  std::size_t cap = cap_;
+  while (cap < target) cap = nextCapacity(cap);
+  try {
+    setCapacity(cap);
+  } catch (const std::bad_alloc&) {
+    // A failed reservation is harmless: the buffer grows on demand.
+  }
+}
+
+void OutputBuffer::grow(std::size_t extra) {
+  if (extra > SIZE_MAX - len_) throw std::bad_alloc();
+  std::size_t need = len_ + extra;
+  std::size_t cap = cap_;
+  while (cap < need) cap = nextCapacity(cap);
+  setCapacity(cap);
+}
+
+void OutputBuffer::setCapacity(std::size_t cap) {
+  if (cap > kMaxOutputBytes) throw std::bad_alloc();
+  heap_.charge(cap > cap_ ? cap - cap_ : 0);
+  void* p = std::realloc(data_, cap == 0 ? 1 : cap);
+  if (!p) throw std::bad_alloc();
+  data_ = static_cast<char*>(p);
+  cap_ = cap;
+}
+
+std::pair<char*, std::size_t> OutputBuffer::detach() {
+  if (len_ == 0) {
+    std::free(data_);
+    data_ = nullptr;
+    cap_ = 0;
+    return {nullptr, 0};
+  }
+  if (cap_ != len_) {
+    heap_.charge(0);
+    if (void* p = std::realloc(data_, len_)) data_ = static_cast<char*>(p);
+  }
+  std::pair<char*, std::size_t> result{data_, len_};
+  data_ = nullptr;
+  len_ = cap_ = 0;
+  return result;
+}
+
 }  // namespace mervalt

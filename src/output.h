@@ -11,6 +11,9 @@ namespace mervalt {
 
 class HeapResource;
 
+// The largest output a call may produce; more fails as out of memory.
+inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
+
 // Heap bytes from malloc/realloc, so that the finished buffer can be handed
 // to the caller and released with free(). Grows by capacity/2 + 128.
 class OutputBuffer {

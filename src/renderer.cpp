@@ -1,13 +1,154 @@
-// renderer.cpp: placeholder.
+// renderer.cpp: the render driver: node dispatch, the simple statement tags
+// and the whole road of one call from JSON text to detached output.
 #include "renderer.h"
+
+#include "json_input.h"
+
 namespace mervalt {
+
 Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output)
-    : arena_(arena), data_(data), output_(output),
-      variables_(arena.resource()), counters_(arena.resource()), cyclePositions_(arena.resource()),
-      continueOffsets_(arena.resource()), locals_(arena.resource()), loopStack_(arena.resource()),
-      tablerowStack_(arena.resource()), templateCache_(arena.resource()) {}
-void Renderer::renderRoot(const Node&) {}
-Flow Renderer::renderNode(const Node&) { return Flow::Normal; }
-Value Renderer::evaluate(const Node&) { return Value(); }
-std::pair<char*, std::size_t> renderCall(std::string_view, std::string_view, HeapResource&) { return {nullptr, 0}; }
+    : arena_(arena),
+      data_(data),
+      output_(output),
+      variables_(arena.resource()),
+      counters_(arena.resource()),
+      cyclePositions_(arena.resource()),
+      continueOffsets_(arena.resource()),
+      locals_(arena.resource()),
+      loopStack_(arena.resource()),
+      tablerowStack_(arena.resource()),
+      templateCache_(arena.resource()) {}
+
+void Renderer::renderRoot(const Node& root) {
+  // A break or continue outside any loop ends the render quietly.
+  (void)renderChildrenWithTrim(root.children, false);
+}
+
+Flow Renderer::renderNode(const Node& node) {
+  switch (node.kind) {
+    case NodeKind::Root: return renderChildrenWithTrim(node.children, false);
+    case NodeKind::Text: output_.append(node.text); return Flow::Normal;
+    case NodeKind::Output:
+    case NodeKind::Echo:
+      if (!node.children.empty()) appendDisplay(output_, evaluateFiltered(node.children));
+      return Flow::Normal;
+    case NodeKind::Assign:
+      if (!node.text.empty() && !node.children.empty())
+        variables_.insert_or_assign(node.text, evaluateFiltered(node.children));
+      return Flow::Normal;
+    case NodeKind::Capture: return renderCapture(node);
+    case NodeKind::Raw: renderRaw(node); return Flow::Normal;
+    case NodeKind::Liquid: {
+      DepthGuard guard(*this);
+      return renderSequence(node.children);
+    }
+    case NodeKind::Break: return Flow::Break;
+    case NodeKind::Continue: return Flow::Continue;
+    case NodeKind::If: {
+      DepthGuard guard(*this);
+      return renderIf(node);
+    }
+    case NodeKind::Unless: {
+      DepthGuard guard(*this);
+      return renderUnless(node);
+    }
+    case NodeKind::Case: {
+      DepthGuard guard(*this);
+      return renderCase(node);
+    }
+    case NodeKind::For: {
+      DepthGuard guard(*this);
+      return renderFor(node);
+    }
+    case NodeKind::Tablerow: {
+      DepthGuard guard(*this);
+      return renderTablerow(node);
+    }
+    case NodeKind::Ifchanged: {
+      DepthGuard guard(*this);
+      return renderIfchanged(node);
+    }
+    case NodeKind::Cycle: renderCycle(node); return Flow::Normal;
+    case NodeKind::Increment: renderIncrement(node, true); return Flow::Normal;
+    case NodeKind::Decrement: renderIncrement(node, false); return Flow::Normal;
+    case NodeKind::Include: {
+      DepthGuard guard(*this);
+      return renderIncludeOrRender(node, false);
+    }
+    case NodeKind::Render: {
+      DepthGuard guard(*this);
+      return renderIncludeOrRender(node, true);
+    }
+    case NodeKind::Variable:
+    case NodeKind::String:
+    case NodeKind::Integer:
+    case NodeKind::Float:
+    case NodeKind::Boolean:
+    case NodeKind::Nil:
+    case NodeKind::Empty:
+    case NodeKind::Blank:
+    case NodeKind::Range:
+    case NodeKind::Filter:
+    case NodeKind::Property:
+    case NodeKind::Index:
+    case NodeKind::Elsif:
+    case NodeKind::Else:
+    case NodeKind::When:
+    case NodeKind::Comment:
+    case NodeKind::InlineComment:
+    case NodeKind::Doc:
+    case NodeKind::NamedArgument:
+    case NodeKind::Comparison:
+    case NodeKind::Logical:
+    case NodeKind::Unused42:
+    case NodeKind::FilteredExpression: return Flow::Normal;
+  }
+  return Flow::Normal;
+}
+
+Flow Renderer::renderSequence(std::span<const Node> nodes) {
+  for (const Node& n : nodes) {
+    Flow f = renderNode(n);
+    if (f != Flow::Normal) return f;
+  }
+  return Flow::Normal;
+}
+
+// The body renders into the same buffer; what it wrote is cut out afterwards.
+// Trimming inside never reaches below the capture's start.
+Flow Renderer::renderCapture(const Node& node) {
+  if (node.text.empty()) return Flow::Normal;
+  DepthGuard guard(*this);
+  std::size_t start = output_.size();
+  std::size_t savedFloor = captureFloor_;
+  captureFloor_ = start;
+  Flow f = renderSequence(node.children);
+  captureFloor_ = savedFloor;
+  if (f == Flow::Normal)
+    variables_.insert_or_assign(node.text, Value::string(arena_.copy(output_.from(start))));
+  output_.truncate(start);
+  return f;
+}
+
+void Renderer::renderRaw(const Node& node) {
+  std::string_view text = node.text;
+  if (node.trimRight)
+    while (!text.empty() && isTrimSpace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
+  if (node.endTrimLeft)
+    while (!text.empty() && isTrimSpace(static_cast<unsigned char>(text.back()))) text.remove_suffix(1);
+  output_.append(text);
+}
+
+std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
+                                         HeapResource& heap) {
+  Arena arena(&heap);
+  Value data = json.empty() ? Value::nil() : readJsonDocument(json, arena);
+  const Node& root = parseTemplate(templateText, arena);
+  OutputBuffer output(heap);
+  output.reserveForNodes(root.children.size());
+  Renderer renderer(arena, data, output);
+  renderer.renderRoot(root);
+  return output.detach();
+}
+
 }  // namespace mervalt

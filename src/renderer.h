@@ -108,6 +108,7 @@ class Renderer {
   Flow renderUnless(const Node& node);
   Flow renderUnlessElsifChain(const Node& node, bool trim);
   Flow renderCase(const Node& node);
+  Flow renderWhenBody(std::span<const Node> body, bool trimRight);
   Flow renderFor(const Node& node);
   Flow renderTablerow(const Node& node);
   void renderCycle(const Node& node);
@@ -115,6 +116,8 @@ class Renderer {
   Flow renderIfchanged(const Node& node);
   Flow renderIncludeOrRender(const Node& node, bool isRender);
   Flow renderCapture(const Node& node);
+  void renderRaw(const Node& node);
+  Flow renderTrimmed(std::span<const Node> nodes, bool trimNext, bool stopAtBranch);
 
   // Evaluation helpers.
   Value evaluateProperty(const Node& node);
@@ -124,6 +127,7 @@ class Renderer {
   Value evaluateLogical(const Node& node);
   Value compareLess(const Value& l, const Value& r, bool greater);
   Value comparisonError(const Value& l, const Value& r);
+  std::optional<Value> forloopMember(std::string_view member);
 
  public:
   // Loop state, shared with the tag sources.

@@ -1,0 +1,213 @@
+// evaluation.cpp: turns expression nodes into Values: variables through the
+// scopes, property and index access, ranges, comparisons, and/or, filters.
+#include <cmath>
+
+#include "filters/dispatch.h"
+#include "renderer.h"
+
+namespace mervalt {
+namespace {
+
+constexpr std::string_view kInvalidInteger = "Liquid error (line 1): invalid integer";
+
+// Truncates toward zero, saturating at the 64-bit limits; NaN gives 0.
+int64_t truncateToInt(double d) {
+  if (std::isnan(d)) return 0;
+  if (d >= 9223372036854775807.0) return INT64_MAX;
+  if (d <= -9223372036854775808.0) return INT64_MIN;
+  return static_cast<int64_t>(d);
+}
+
+int64_t rangeBound(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Integer: return v.asInt();
+    case Kind::Float: return truncateToInt(v.asFloat());
+    case Kind::String: return laxParseInt(v.str());
+    default: return 0;
+  }
+}
+
+// Ranges are expanded into arrays for filters; beyond this many elements the
+// expansion fails like an allocation that cannot be satisfied.
+constexpr uint64_t kMaxExpandedRange = (uint64_t{1} << 30) / sizeof(Value);
+
+}  // namespace
+
+Value Renderer::evaluate(const Node& node) {
+  switch (node.kind) {
+    case NodeKind::Variable: return resolveVariable(node.text);
+    case NodeKind::String:
+    case NodeKind::Integer:
+    case NodeKind::Float:
+    case NodeKind::Boolean:
+    case NodeKind::Nil:
+    case NodeKind::Empty:
+    case NodeKind::Blank: return node.constant;
+    case NodeKind::Range: return evaluateRange(node);
+    case NodeKind::Property: return evaluateProperty(node);
+    case NodeKind::Index: return evaluateIndex(node);
+    case NodeKind::Comparison: return evaluateComparison(node);
+    case NodeKind::Logical: return evaluateLogical(node);
+    case NodeKind::FilteredExpression:
+      return node.children.empty() ? Value::nil() : evaluateFiltered(node.children);
+    default: return Value::nil();
+  }
+}
+
+Value Renderer::resolveVariable(std::string_view name) {
+  if (name == "tablerowloop" && !tablerowStack_.empty()) return buildTablerowloopObject();
+  if (name == "forloop" && !loopStack_.empty()) return buildForloopObject(loopStack_.size() - 1);
+  if (!locals_.empty())
+    if (auto it = locals_.find(name); it != locals_.end()) return it->second;
+  if (auto it = variables_.find(name); it != variables_.end()) return it->second;
+  if (!counters_.empty())
+    if (auto it = counters_.find(name); it != counters_.end()) return Value::integer(it->second);
+  return get(data_, name).value_or(Value::nil());
+}
+
+Value Renderer::evaluateFiltered(std::span<const Node> chain) {
+  Value v = evaluate(chain[0]);
+  for (const Node& n : chain.subspan(1))
+    if (n.kind == NodeKind::Filter) v = applyFilter(v, n);
+  return v;
+}
+
+Value Renderer::applyFilter(const Value& input, const Node& filter) {
+  if (filter.name.empty()) return input;
+  Value in = input;
+  if (in.is(Kind::Range)) {
+    int64_t start = in.rangeStart(), end = in.rangeEnd();
+    uint64_t count = end < start ? 0 : static_cast<uint64_t>(end) - static_cast<uint64_t>(start) + 1;
+    if (count > kMaxExpandedRange || (count == 0 && end >= start)) throw std::bad_alloc();
+    Value* items = arena_.allocArray<Value>(count);
+    for (uint64_t i = 0; i < count; ++i) items[i] = Value::integer(start + static_cast<int64_t>(i));
+    in = Value::array({items, count});
+  }
+  return filter.filter ? filter.filter(*this, in, filter.args) : in;
+}
+
+// Answers a member of the innermost loop's forloop object without building it.
+std::optional<Value> Renderer::forloopMember(std::string_view m) {
+  const LoopRecord& rec = loopStack_.back();
+  std::size_t k = loopStack_.size() - 1;
+  if (m == "index") return Value::integer(rec.index);
+  if (m == "index0") return Value::integer(rec.index0);
+  if (m == "first") return Value::boolean(rec.first);
+  if (m == "last") return Value::boolean(rec.last);
+  if (m == "length") return Value::integer(rec.length);
+  if (m == "rindex") return Value::integer(rec.rindex);
+  if (m == "rindex0") return Value::integer(rec.rindex0);
+  if (m == "name") return Value::string(rec.name);
+  if (m == "parentloop") return k > 0 ? buildForloopObject(k - 1) : Value::nil();
+  return std::nullopt;  // anything else: look it up on the real object
+}
+
+Value Renderer::evaluateProperty(const Node& node) {
+  if (node.children.empty()) return Value::nil();
+  const Node& objNode = node.children[0];
+  std::string_view m = node.text;
+  if (objNode.kind == NodeKind::Variable && objNode.text == "forloop" && !loopStack_.empty())
+    if (auto v = forloopMember(m)) return *v;
+  Value obj = evaluate(objNode);
+  if (obj.is(Kind::Object)) {
+    ObjectMap& map = obj.map();
+    if (m == "parentloop") {
+      const Value* idx = map.get("_parentloop_index");
+      if (idx && idx->is(Kind::Integer) && idx->asInt() >= 0)
+        return buildForloopObject(static_cast<std::size_t>(idx->asInt()));
+    }
+    if (m == "first") {
+      if (const Value* v = map.get("first")) return *v;
+      if (map.empty()) return Value::nil();
+      Value* pair = arena_.allocArray<Value>(2);
+      pair[0] = Value::string(map.keyAt(0));
+      pair[1] = map.valueAt(0);
+      return Value::array({pair, 2});
+    }
+  }
+  return get(obj, m).value_or(Value::nil());
+}
+
+Value Renderer::evaluateIndex(const Node& node) {
+  if (node.children.size() < 2) return Value::nil();
+  const Node& objNode = node.children[0];
+  Value obj = evaluate(objNode);
+  Value key = evaluate(node.children[1]);
+  if (objNode.kind == NodeKind::Variable && objNode.text.empty())
+    return key.is(Kind::String) ? resolveVariable(key.str()) : Value::nil();
+  if (key.is(Kind::Integer)) return getIndex(obj, key.asInt()).value_or(Value::nil());
+  if (key.is(Kind::String)) return get(obj, key.str()).value_or(Value::nil());
+  return Value::nil();
+}
+
+Value Renderer::evaluateRange(const Node& node) {
+  if (node.children.size() < 2) return Value::nil();
+  Value start = evaluate(node.children[0]);
+  Value end = evaluate(node.children[1]);
+  if (start.is(Kind::Float) && node.children[0].kind != NodeKind::Float) return Value::error(kInvalidInteger);
+  if (end.is(Kind::Float) && node.children[1].kind != NodeKind::Float) return Value::error(kInvalidInteger);
+  return Value::range(rangeBound(start), rangeBound(end));
+}
+
+Value Renderer::evaluateComparison(const Node& node) {
+  if (node.children.size() < 2) return Value::boolean(false);
+  Value l = evaluate(node.children[0]);
+  Value r = evaluate(node.children[1]);
+  std::string_view op = node.op.empty() ? std::string_view("==") : node.op;
+  if (op == "==") return Value::boolean(eql(l, r));
+  if (op == "!=" || op == "<>") return Value::boolean(!eql(l, r));
+  if (op == "<") return compareLess(l, r, false);
+  if (op == ">") return compareLess(l, r, true);
+  if (op == "<=" || op == ">=") {
+    if (l.isNil() || r.isNil()) return Value::boolean(false);
+    if (eql(l, r)) return Value::boolean(true);
+    return compareLess(l, r, op == ">=");
+  }
+  if (op == "contains") return Value::boolean(contains(l, r));
+  return Value::boolean(false);
+}
+
+// `<` (or `>` when `greater`): numbers as doubles, strings bytewise; any other
+// pair is the comparison error, which names the left kind and the right text.
+Value Renderer::compareLess(const Value& l, const Value& r, bool greater) {
+  if (l.isNil() || r.isNil()) return Value::boolean(false);
+  if (l.isNumber()) {
+    if (!r.isNumber()) return comparisonError(l, r);
+    double a = l.is(Kind::Integer) ? static_cast<double>(l.asInt()) : l.asFloat();
+    double b = r.is(Kind::Integer) ? static_cast<double>(r.asInt()) : r.asFloat();
+    return Value::boolean(greater ? a > b : a < b);
+  }
+  if (l.is(Kind::String) && r.is(Kind::String)) {
+    int c = l.str().compare(r.str());
+    return Value::boolean(greater ? c > 0 : c < 0);
+  }
+  return comparisonError(l, r);
+}
+
+Value Renderer::comparisonError(const Value& l, const Value& r) {
+  std::pmr::string& s = newText(arena_);
+  s.append("Liquid error (templates/test line 1): comparison of ");
+  s.append(kindName(l.kind()));
+  s.append(" with ");
+  appendDisplay(s, r);
+  s.append(" failed");
+  return Value::error(s);
+}
+
+Value Renderer::evaluateLogical(const Node& node) {
+  if (node.children.size() < 2) return Value::boolean(false);
+  std::string_view op = node.op.empty() ? std::string_view("and") : node.op;
+  bool left = isTruthy(evaluate(node.children[0]));
+  if (op == "or") return Value::boolean(left || isTruthy(evaluate(node.children[1])));
+  if (op == "and") return Value::boolean(left && isTruthy(evaluate(node.children[1])));
+  return Value::boolean(false);
+}
+
+std::optional<Value> Renderer::evaluateConditionWithInvalidOp(const Node& condition) {
+  if (condition.kind == NodeKind::Logical) return evaluateLogical(condition);
+  std::string_view op = condition.invalidOp;
+  if (!op.empty() && (op[0] == '&' || op[0] == '.' || op[0] == '|')) return evaluate(condition);
+  return std::nullopt;
+}
+
+}  // namespace mervalt
