@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory_resource>
 #include <optional>
+#include <stdexcept>
 #include <span>
 #include <string_view>
 #include <unordered_map>
@@ -28,8 +29,17 @@ enum class Flow : uint8_t { Normal, Break, Continue };
 // includes) fails the call instead of exhausting the stack.
 inline constexpr int kMaxRenderDepth = 100;
 
-struct RenderDepthError : std::runtime_error {
-  RenderDepthError() : std::runtime_error("nesting too deep") {}
+// Loop iterations (for, tablerow, include/render "for") of one call. A
+// template that needs more fails the call, so that no input can spin for
+// hours on a loop that writes nothing.
+inline constexpr uint64_t kMaxLoopIterations = 10'000'000;
+
+// A render that went beyond one of the limits above; the call fails.
+struct RenderLimitError : std::runtime_error {
+  using std::runtime_error::runtime_error;
+};
+struct RenderDepthError : RenderLimitError {
+  RenderDepthError() : RenderLimitError("nesting too deep") {}
 };
 
 // One running iteration of a for loop.
@@ -92,6 +102,11 @@ class Renderer {
   // nothing when the operator must be reported.
   std::optional<Value> evaluateConditionWithInvalidOp(const Node& condition);
 
+  // Counts one loop iteration against kMaxLoopIterations.
+  void countIteration() {
+    if (++iterations_ > kMaxLoopIterations) throw RenderLimitError("too many loop iterations");
+  }
+
   Arena& scratch() { return arena_; }
   OutputBuffer& output() { return output_; }
   std::string_view display(const Value& v) { return toString(v, arena_); }
@@ -143,6 +158,7 @@ class Renderer {
   OutputBuffer& output_;
   std::size_t captureFloor_ = 0;  // trimming never reaches below the running capture
   int depth_ = 0;
+  uint64_t iterations_ = 0;
 
   NameMap<Value> variables_;
   NameMap<int64_t> counters_;
