@@ -1,14 +1,205 @@
-// html_filters.cpp: placeholder until the family is written.
+// html_filters.cpp: filters that prepare text for HTML and URLs: escaping,
+// tag stripping, line breaks and form-style percent encoding.
+#include <cstddef>
+#include <string_view>
+
+#include "../arena.h"
+#include "../renderer.h"
 #include "filters.h"
 
 namespace mervalt {
+namespace {
 
-Value filterEscape(Renderer&, const Value& in) { return in; }
-Value filterEscapeOnce(Renderer&, const Value& in) { return in; }
-Value filterStripHtml(Renderer&, const Value& in) { return in; }
-Value filterNewlineToBr(Renderer&, const Value& in) { return in; }
-Value filterStripNewlines(Renderer&, const Value& in) { return in; }
-Value filterUrlEncode(Renderer&, const Value& in) { return in; }
-Value filterUrlDecode(Renderer&, const Value& in) { return in; }
+constexpr char kHexUpper[] = "0123456789ABCDEF";
+
+// Entity of a byte that HTML escaping replaces, or an empty view.
+std::string_view entityOf(char c) {
+  switch (c) {
+    case '&': return "&amp;";
+    case '<': return "&lt;";
+    case '>': return "&gt;";
+    case '"': return "&quot;";
+    case '\'': return "&#39;";
+    default: return {};
+  }
+}
+
+bool isAsciiAlnum(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+}
+
+bool isHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return c - 'A' + 10;
+}
+
+bool isUrlSafe(char c) { return isAsciiAlnum(c) || c == '-' || c == '.' || c == '_' || c == '~'; }
+
+// Length of the entity starting with the "&" at `i` ("&" + 1 to 8 bytes of
+// [0-9A-Za-z#] + ";"), or 0 when there is none.
+std::size_t existingEntityLength(std::string_view s, std::size_t i) {
+  constexpr std::size_t kWindow = 9;  // bytes looked at after the "&"
+  std::size_t end = s.size() - 1 - i < kWindow ? s.size() - 1 : i + kWindow;
+  std::size_t j = i + 1;
+  while (j <= end && (isAsciiAlnum(s[j]) || s[j] == '#')) ++j;
+  if (j <= end && j >= i + 2 && s[j] == ';') return j - i + 1;
+  return 0;
+}
+
+// Whether the bytes at `i` begin with `word` (lower case), ignoring ASCII case.
+bool startsWithNoCase(std::string_view s, std::size_t i, std::string_view word) {
+  if (s.size() - i < word.size()) return false;
+  for (std::size_t k = 0; k < word.size(); ++k) {
+    char c = s[i + k];
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    if (c != word[k]) return false;
+  }
+  return true;
+}
+
+std::pmr::string& newTextFor(Renderer& r, std::size_t reserve) {
+  std::pmr::string& out = newText(r.scratch());
+  out.reserve(reserve);
+  return out;
+}
+
+}  // namespace
+
+Value filterEscape(Renderer& r, const Value& in) {
+  std::string_view s = r.display(in);
+  std::pmr::string& out = newTextFor(r, s.size());
+  for (char c : s) {
+    std::string_view entity = entityOf(c);
+    if (entity.empty()) {
+      out.push_back(c);
+    } else {
+      out.append(entity);
+    }
+  }
+  return Value::string(out);
+}
+
+Value filterEscapeOnce(Renderer& r, const Value& in) {
+  std::string_view s = r.display(in);
+  std::pmr::string& out = newTextFor(r, s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '&') {
+      if (std::size_t len = existingEntityLength(s, i); len != 0) {
+        out.append(s.substr(i, len));
+        i += len - 1;
+        continue;
+      }
+    }
+    std::string_view entity = entityOf(c);
+    if (entity.empty()) {
+      out.push_back(c);
+    } else {
+      out.append(entity);
+    }
+  }
+  return Value::string(out);
+}
+
+Value filterStripHtml(Renderer& r, const Value& in) {
+  std::string_view s = r.display(in);
+  std::pmr::string& out = newTextFor(r, s.size());
+  bool inComment = false, inTag = false, inRaw = false;
+  std::size_t i = 0;
+  while (i < s.size()) {
+    if (inComment) {
+      if (s.substr(i, 3) == "-->") {
+        inComment = false;
+        i += 3;
+      } else {
+        ++i;
+      }
+      continue;
+    }
+    if (s.substr(i, 4) == "<!--") {
+      inComment = true;
+      i += 4;
+      continue;
+    }
+    char c = s[i];
+    if (c == '<') {
+      if (startsWithNoCase(s, i, "<script") || startsWithNoCase(s, i, "<style")) inRaw = true;
+      if (startsWithNoCase(s, i, "</script>") || startsWithNoCase(s, i, "</style>")) inRaw = false;
+      inTag = true;
+    } else if (c == '>') {
+      if (inTag) {
+        inTag = false;
+      } else if (!inRaw) {
+        out.push_back(c);
+      }
+    } else if (!inTag && !inRaw) {
+      out.push_back(c);
+    }
+    ++i;
+  }
+  return Value::string(out);
+}
+
+Value filterNewlineToBr(Renderer& r, const Value& in) {
+  std::string_view s = r.display(in);
+  std::pmr::string& out = newTextFor(r, s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '\r' && i + 1 < s.size() && s[i + 1] == '\n') continue;
+    if (c == '\n') {
+      out.append("<br />\n");
+    } else {
+      out.push_back(c);
+    }
+  }
+  return Value::string(out);
+}
+
+Value filterStripNewlines(Renderer& r, const Value& in) {
+  std::string_view s = r.display(in);
+  std::pmr::string& out = newTextFor(r, s.size());
+  for (char c : s) {
+    if (c != '\n' && c != '\r') out.push_back(c);
+  }
+  return Value::string(out);
+}
+
+Value filterUrlEncode(Renderer& r, const Value& in) {
+  std::string_view s = r.display(in);
+  std::pmr::string& out = newTextFor(r, s.size());
+  for (char c : s) {
+    if (isUrlSafe(c)) {
+      out.push_back(c);
+    } else if (c == ' ') {
+      out.push_back('+');
+    } else {
+      auto b = static_cast<unsigned char>(c);
+      out.push_back('%');
+      out.push_back(kHexUpper[b >> 4]);
+      out.push_back(kHexUpper[b & 15]);
+    }
+  }
+  return Value::string(out);
+}
+
+Value filterUrlDecode(Renderer& r, const Value& in) {
+  std::string_view s = r.display(in);
+  std::pmr::string& out = newTextFor(r, s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '%' && s.size() - i > 2 && isHexDigit(s[i + 1]) && isHexDigit(s[i + 2])) {
+      out.push_back(static_cast<char>(hexValue(s[i + 1]) << 4 | hexValue(s[i + 2])));
+      i += 2;
+    } else {
+      out.push_back(c == '+' ? ' ' : c);
+    }
+  }
+  return Value::string(out);
+}
 
 }  // namespace mervalt
