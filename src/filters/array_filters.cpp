@@ -1,18 +1,596 @@
-// array_filters.cpp: placeholder until the family is written.
+// array_filters.cpp: first, last, slice, split, join, concat, reverse,
+// compact, uniq, sort and sort_natural.
+//
+// Arrays are never changed in place: reordering and filtering copy element
+// handles into new lists in the scratch arena, and first/last/slice hand back
+// parts of their input.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <string_view>
+
+#include "dispatch.h"
 #include "filters.h"
 
 namespace mervalt {
+namespace {
 
-Value filterFirst(Renderer&, const Value& in) { return in; }
-Value filterLast(Renderer&, const Value& in) { return in; }
-Value filterReverse(Renderer&, const Value& in) { return in; }
-Value filterSlice(Renderer&, const Value& in, Args) { return in; }
-Value filterSplit(Renderer&, const Value& in, Args) { return in; }
-Value filterJoin(Renderer&, const Value& in, Args) { return in; }
-Value filterConcat(Renderer&, const Value& in, Args) { return in; }
-Value filterCompact(Renderer&, const Value& in, Args) { return in; }
-Value filterUniq(Renderer&, const Value& in, Args) { return in; }
-Value filterSort(Renderer&, const Value& in, Args) { return in; }
-Value filterSortNatural(Renderer&, const Value& in, Args) { return in; }
+using ValueList = std::pmr::vector<Value>;
+
+Value emptyArray() { return Value::array({}); }
+
+Value finishList(Renderer& r, const ValueList& list) {
+  return Value::array(r.scratch().copyArray<Value>(std::span<const Value>(list)));
+}
+
+// A fixed-capacity list for filters that keep a subset of their input.
+class Kept {
+ public:
+  Kept(Arena& arena, std::size_t capacity)
+      : data_(capacity == 0 ? nullptr : arena.allocArray<Value>(capacity)) {}
+  void push(const Value& v) { data_[size_++] = v; }
+  Value finish() const { return Value::array({data_, size_}); }
+
+ private:
+  Value* data_;
+  std::size_t size_ = 0;
+};
+
+// The first argument as a property name: only a string counts.
+std::optional<std::string_view> propertyArg(Renderer& r, Args args) {
+  if (!hasArg(args, 0)) return std::nullopt;
+  Value v = evalArg(r, args, 0);
+  if (!v.is(Kind::String)) return std::nullopt;
+  return v.str();
+}
+
+// Slice bounds: integers as they are, strings read whole, else `fallback`.
+int64_t sliceNumber(const Value& v, int64_t fallback) {
+  if (v.is(Kind::Integer)) return v.asInt();
+  if (v.is(Kind::String)) return readWholeInteger(v.str()).value_or(fallback);
+  return fallback;
+}
+
+// Byte search in linear time (memmem is a two-way search, unlike a naive
+// find, which is quadratic on repetitive text).
+std::size_t findBytes(std::string_view hay, std::size_t from, std::string_view needle) {
+  if (needle.empty()) return from <= hay.size() ? from : std::string_view::npos;
+  if (from >= hay.size()) return std::string_view::npos;
+  const void* p = memmem(hay.data() + from, hay.size() - from, needle.data(), needle.size());
+  return p == nullptr ? std::string_view::npos
+                      : static_cast<std::size_t>(static_cast<const char*>(p) - hay.data());
+}
+
+// Maximal runs of bytes that are not whitespace (space and bytes 9 to 13).
+Value splitWords(Renderer& r, std::string_view s) {
+  std::size_t count = 0;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    bool startsWord = !isWordSpace(s[i]) && (i == 0 || isWordSpace(s[i - 1]));
+    if (startsWord) ++count;
+  }
+  Kept out(r.scratch(), count);
+  std::size_t i = 0;
+  while (i < s.size()) {
+    while (i < s.size() && isWordSpace(s[i])) ++i;
+    std::size_t start = i;
+    while (i < s.size() && !isWordSpace(s[i])) ++i;
+    if (i > start) out.push(Value::string(s.substr(start, i - start)));
+  }
+  return out.finish();
+}
+
+Value splitBytes(Renderer& r, std::string_view s) {
+  Kept out(r.scratch(), s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) out.push(Value::string(s.substr(i, 1)));
+  return out.finish();
+}
+
+// Every piece between separators, empty pieces included.
+Value splitOn(Renderer& r, std::string_view s, std::string_view sep) {
+  std::size_t count = 1;
+  for (std::size_t at = findBytes(s, 0, sep); at != std::string_view::npos;
+       at = findBytes(s, at + sep.size(), sep)) {
+    ++count;
+  }
+  Kept out(r.scratch(), count);
+  std::size_t start = 0;
+  for (std::size_t at = findBytes(s, 0, sep); at != std::string_view::npos;
+       at = findBytes(s, start, sep)) {
+    out.push(Value::string(s.substr(start, at - start)));
+    start = at + sep.size();
+  }
+  out.push(Value::string(s.substr(start)));
+  return out.finish();
+}
+
+// Adds every non-array, non-nil element at any depth. Depth follows the
+// data's nesting, which the data reader bounds.
+void flattenWithoutNil(ValueList& out, std::span<const Value> items) {
+  for (const Value& e : items) {
+    if (e.is(Kind::Array)) {
+      flattenWithoutNil(out, e.items());
+    } else if (!e.isNil()) {
+      out.push_back(e);
+    }
+  }
+}
+
+// ---------------------------------------------------------------------------
+// uniq: duplicates are found through a hash that agrees with eql, so the walk
+// stays linear. Three shapes of value need care:
+//  - Plain: eql to another Plain value only when their hashes agree.
+//  - NeverEqual: eql to no Plain value (NaN, objects nested in arrays, and
+//    arrays holding either); such values skip the table.
+//  - Irregular: holds `empty` or `blank` below the top level; these literals
+//    are eql to values of several shapes, so such values are compared one by
+//    one with everything kept. Templates cannot nest them, so this is rare.
+// A top-level `empty` or `blank` is handled by flags: what it matches depends
+// only on whether some kept value is eql to it.
+
+enum class Shape : uint8_t { Plain, NeverEqual, Irregular };
+
+struct Hashed {
+  uint64_t hash;
+  Shape shape;
+};
+
+uint64_t mix(uint64_t x) {
+  x ^= x >> 30;
+  x *= 0xbf58476d1ce4e5b9ULL;
+  x ^= x >> 27;
+  x *= 0x94d049bb133111ebULL;
+  x ^= x >> 31;
+  return x;
+}
+
+uint64_t hashBytes(std::string_view s) {
+  uint64_t h = 0xcbf29ce484222325ULL;
+  for (unsigned char c : s) h = (h ^ c) * 0x100000001b3ULL;
+  return mix(h ^ s.size());
+}
+
+// Integers and floats hash by their double value, so 1 and 1.0 collide;
+// -0.0 hashes like 0.0.
+uint64_t hashNumber(double d) {
+  if (d == 0) d = 0.0;
+  uint64_t bits;
+  std::memcpy(&bits, &d, sizeof bits);
+  return mix(bits ^ 0x2545f4914f6cdd1dULL);
+}
+
+Shape worse(Shape a, Shape b) {
+  return static_cast<Shape>(std::max(static_cast<uint8_t>(a), static_cast<uint8_t>(b)));
+}
+
+uint64_t tagged(Kind k, uint64_t h) {
+  return mix(h + 0x9e3779b97f4a7c15ULL * (static_cast<uint64_t>(k) + 1));
+}
+
+// Hash of a value as eql sees it (inside arrays, and as an object's value).
+Hashed hashNested(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Nil: return {tagged(Kind::Nil, 0), Shape::Plain};
+    case Kind::Boolean: return {tagged(Kind::Boolean, v.asBool()), Shape::Plain};
+    case Kind::Integer: return {hashNumber(static_cast<double>(v.asInt())), Shape::Plain};
+    case Kind::Float:
+      if (std::isnan(v.asFloat())) return {0, Shape::NeverEqual};
+      return {hashNumber(v.asFloat()), Shape::Plain};
+    case Kind::String:
+    case Kind::Error: return {tagged(v.kind(), hashBytes(v.str())), Shape::Plain};
+    case Kind::BooleanDrop:
+      return {tagged(Kind::BooleanDrop, hashBytes(v.str()) ^ v.asBool()), Shape::Plain};
+    case Kind::Range:
+      return {tagged(Kind::Range, mix(static_cast<uint64_t>(v.rangeStart())) ^
+                                      static_cast<uint64_t>(v.rangeEnd())),
+              Shape::Plain};
+    case Kind::Array: {
+      Hashed out{tagged(Kind::Array, v.items().size()), Shape::Plain};
+      for (const Value& e : v.items()) {
+        Hashed h = hashNested(e);
+        out.shape = worse(out.shape, h.shape);
+        out.hash = mix(out.hash * 31 + h.hash);
+      }
+      return out;
+    }
+    case Kind::Object: return {0, Shape::NeverEqual};
+    case Kind::Empty:
+    case Kind::Blank: return {0, Shape::Irregular};
+  }
+  return {0, Shape::NeverEqual};
+}
+
+// An object compared by the duplicate-object rule: entry order does not
+// count, so the entries' hashes are summed.
+Hashed hashEntries(const ObjectMap& m) {
+  Hashed out{tagged(Kind::Object, m.size()), Shape::Plain};
+  uint64_t sum = 0;
+  for (std::size_t i = 0; i < m.size(); ++i) {
+    Hashed h = hashNested(m.valueAt(i));
+    out.shape = worse(out.shape, h.shape);
+    sum += mix(hashBytes(m.keyAt(i)) + 0x9e3779b97f4a7c15ULL * h.hash);
+  }
+  out.hash = mix(out.hash ^ sum);
+  return out;
+}
+
+// Same size, and every key of `a` present in `b` with an eql value.
+bool sameEntries(const ObjectMap& a, const ObjectMap& b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    const Value* other = b.get(a.keyAt(i));
+    if (other == nullptr || !eql(a.valueAt(i), *other)) return false;
+  }
+  return true;
+}
+
+class Deduper {
+ public:
+  // `objectRule`: objects are compared by their entries rather than by eql.
+  Deduper(Arena& arena, std::size_t capacity, bool objectRule)
+      : kept_(arena.allocArray<Value>(std::max<std::size_t>(capacity, 1))),
+        irregular_(arena.resource()),
+        objectRule_(objectRule) {
+    std::size_t slots = 16;
+    while (slots < capacity * 2) {
+      if (slots > SIZE_MAX / 4) throw std::bad_alloc();
+      slots *= 2;
+    }
+    slots_ = arena.allocArray<Slot>(slots);
+    std::memset(static_cast<void*>(slots_), 0, slots * sizeof(Slot));
+    mask_ = slots - 1;
+  }
+
+  // True when `x` duplicates a value kept earlier; otherwise `x` is kept.
+  bool seen(const Value& x) {
+    if (x.is(Kind::Empty)) return seenLiteral(x, emptyMatched_, keptEmpty_);
+    if (x.is(Kind::Blank)) return seenLiteral(x, blankMatched_, keptBlank_);
+    bool byEntries = objectRule_ && x.is(Kind::Object);
+    if (!byEntries) {
+      if (keptEmpty_ && eql(x, Value::empty())) return true;
+      if (keptBlank_ && eql(x, Value::blank())) return true;
+    }
+    for (std::size_t i : irregular_) {
+      if (same(x, kept_[i])) return true;
+    }
+    Hashed h = byEntries ? hashEntries(x.map()) : hashNested(x);
+    switch (h.shape) {
+      case Shape::Irregular:
+        for (std::size_t i = 0; i < count_; ++i) {
+          if (same(x, kept_[i])) return true;
+        }
+        irregular_.push_back(count_);
+        keep(x);
+        return false;
+      case Shape::NeverEqual: keep(x); return false;
+      case Shape::Plain: return seenPlain(x, h.hash);
+    }
+    return false;
+  }
+
+ private:
+  struct Slot {
+    uint64_t hash;
+    std::size_t index1;  // kept position + 1; 0 marks a free slot
+  };
+
+  bool same(const Value& x, const Value& kept) const {
+    if (objectRule_ && x.is(Kind::Object)) {
+      return kept.is(Kind::Object) && sameEntries(x.map(), kept.map());
+    }
+    return eql(x, kept);
+  }
+
+  bool seenLiteral(const Value& x, bool matched, bool& keptFlag) {
+    if (matched) return true;
+    keptFlag = true;
+    keep(x);
+    return false;
+  }
+
+  bool seenPlain(const Value& x, uint64_t hash) {
+    std::size_t i = hash & mask_;
+    for (; slots_[i].index1 != 0; i = (i + 1) & mask_) {
+      if (slots_[i].hash == hash && same(x, kept_[slots_[i].index1 - 1])) return true;
+    }
+    slots_[i] = {hash, count_ + 1};
+    keep(x);
+    return false;
+  }
+
+  void keep(const Value& x) {
+    emptyMatched_ = emptyMatched_ || eql(Value::empty(), x);
+    blankMatched_ = blankMatched_ || eql(Value::blank(), x);
+    kept_[count_++] = x;
+  }
+
+  Value* kept_;
+  std::size_t count_ = 0;
+  Slot* slots_ = nullptr;
+  std::size_t mask_ = 0;
+  std::pmr::vector<std::size_t> irregular_;
+  bool objectRule_;
+  bool keptEmpty_ = false, keptBlank_ = false;
+  bool emptyMatched_ = false, blankMatched_ = false;
+};
+
+// ---------------------------------------------------------------------------
+// sort and sort_natural: a stable bottom-up merge sort over element
+// positions, with each element's comparison key (value, text) made once.
+
+enum class TextState : uint8_t { Missing, Ready, Failed };
+
+struct SortKey {
+  Value v;
+  std::string_view text;
+  TextState state = TextState::Missing;
+};
+
+std::string_view foldCase(Arena& arena, std::string_view t) {
+  auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
+  if (std::none_of(t.begin(), t.end(), upper)) return t;
+  char* p = static_cast<char*>(arena.allocate(t.size(), 1));
+  for (std::size_t i = 0; i < t.size(); ++i)
+    p[i] = upper(t[i]) ? static_cast<char>(t[i] + 32) : t[i];
+  return {p, t.size()};
+}
+
+// The key's text, made on first use. Without memory for it the text is
+// missing, and a comparison that needs it answers "not less".
+const std::string_view* keyText(Renderer& r, SortKey& k, bool fold) {
+  if (k.state == TextState::Missing) {
+    try {
+      std::string_view t = r.display(k.v);
+      k.text = fold ? foldCase(r.scratch(), t) : t;
+      k.state = TextState::Ready;
+    } catch (const std::bad_alloc&) {
+      k.state = TextState::Failed;
+    }
+  }
+  return k.state == TextState::Ready ? &k.text : nullptr;
+}
+
+double numberOf(const Value& v) {
+  return v.is(Kind::Integer) ? static_cast<double>(v.asInt()) : v.asFloat();
+}
+
+bool textLess(Renderer& r, SortKey& a, SortKey& b, bool fold) {
+  const std::string_view* ta = keyText(r, a, fold);
+  const std::string_view* tb = keyText(r, b, fold);
+  if (ta == nullptr || tb == nullptr) return false;
+  return ta->compare(*tb) < 0;
+}
+
+// `nil` sorts after everything and keeps its order.
+bool sortLess(Renderer& r, SortKey& a, SortKey& b) {
+  if (a.v.isNil()) return false;
+  if (b.v.isNil()) return true;
+  if (a.v.isNumber() && b.v.isNumber()) return numberOf(a.v) < numberOf(b.v);
+  return textLess(r, a, b, false);
+}
+
+bool naturalLess(Renderer& r, SortKey& a, SortKey& b) {
+  if (a.v.isNil()) return false;
+  if (b.v.isNil()) return true;
+  return textLess(r, a, b, true);
+}
+
+// Stable: on a tie the left run's element goes first. Works with any
+// comparison, transitive or not.
+template <class Less>
+void mergeSort(std::size_t* order, std::size_t* buffer, std::size_t n, Less less) {
+  std::size_t* src = order;
+  std::size_t* dst = buffer;
+  for (std::size_t width = 1; width < n; width *= 2) {
+    for (std::size_t lo = 0; lo < n; lo += 2 * width) {
+      std::size_t mid = std::min(lo + width, n);
+      std::size_t hi = std::min(mid + width, n);
+      std::size_t i = lo, j = mid, k = lo;
+      while (i < mid && j < hi) dst[k++] = less(src[j], src[i]) ? src[j++] : src[i++];
+      while (i < mid) dst[k++] = src[i++];
+      while (j < hi) dst[k++] = src[j++];
+    }
+    std::swap(src, dst);
+    if (width > n / 2) break;
+  }
+  if (src != order) std::memcpy(order, src, n * sizeof(std::size_t));
+}
+
+enum class SortMode : uint8_t { Plain, Natural };
+
+Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
+  std::optional<std::string_view> prop = propertyArg(r, args);
+  if (!in.is(Kind::Array) || in.items().empty()) return in;
+  std::span<const Value> items = in.items();
+  std::size_t n = items.size();
+  Arena& arena = r.scratch();
+  SortKey* keys = arena.allocArray<SortKey>(n);
+  std::size_t* order = arena.allocArray<std::size_t>(n);
+  std::size_t* buffer = arena.allocArray<std::size_t>(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    const Value& e = items[i];
+    Value v = e;
+    if (prop) {
+      v = get(e, *prop).value_or(Value::nil());
+    } else if (mode == SortMode::Natural && e.is(Kind::Object) && e.map().size() == 1) {
+      v = e.map().valueAt(0);
+    }
+    new (&keys[i]) SortKey{v, {}, TextState::Missing};
+    order[i] = i;
+  }
+  if (mode == SortMode::Plain) {
+    mergeSort(order, buffer, n,
+              [&](std::size_t a, std::size_t b) { return sortLess(r, keys[a], keys[b]); });
+  } else {
+    mergeSort(order, buffer, n,
+              [&](std::size_t a, std::size_t b) { return naturalLess(r, keys[a], keys[b]); });
+  }
+  Value* out = arena.allocArray<Value>(n);
+  for (std::size_t i = 0; i < n; ++i) out[i] = items[order[i]];
+  return Value::array({out, n});
+}
+
+}  // namespace
+
+Value filterFirst(Renderer& r, const Value& in) {
+  switch (in.kind()) {
+    case Kind::String:
+      return in.str().empty() ? Value::nil() : Value::string(in.str().substr(0, 1));
+    case Kind::Array: return in.items().empty() ? Value::nil() : in.items().front();
+    case Kind::Object: {
+      if (in.map().empty()) return Value::nil();
+      Value* pair = r.scratch().allocArray<Value>(2);
+      pair[0] = Value::string(in.map().keyAt(0));
+      pair[1] = in.map().valueAt(0);
+      return Value::array({pair, 2});
+    }
+    case Kind::Nil:
+    case Kind::Boolean:
+    case Kind::Integer:
+    case Kind::Float:
+    case Kind::Empty:
+    case Kind::Blank:
+    case Kind::Range:
+    case Kind::Error:
+    case Kind::BooleanDrop: return Value::nil();
+  }
+  return Value::nil();
+}
+
+Value filterLast(Renderer&, const Value& in) {
+  if (in.is(Kind::String)) {
+    std::string_view s = in.str();
+    return s.empty() ? Value::nil() : Value::string(s.substr(s.size() - 1));
+  }
+  if (in.is(Kind::Array)) return in.items().empty() ? Value::nil() : in.items().back();
+  return Value::nil();
+}
+
+Value filterReverse(Renderer& r, const Value& in) {
+  if (in.is(Kind::String)) {
+    std::string_view s = in.str();
+    if (s.empty()) return in;
+    char* p = static_cast<char*>(r.scratch().allocate(s.size(), 1));
+    std::reverse_copy(s.begin(), s.end(), p);
+    return Value::string({p, s.size()});
+  }
+  if (in.is(Kind::Array)) {
+    std::span<const Value> items = in.items();
+    if (items.empty()) return in;
+    Value* out = r.scratch().allocArray<Value>(items.size());
+    std::reverse_copy(items.begin(), items.end(), out);
+    return Value::array({out, items.size()});
+  }
+  return in;
+}
+
+Value filterSlice(Renderer& r, const Value& in, Args args) {
+  if (!hasArg(args, 0)) return in;
+  int64_t start = sliceNumber(evalArg(r, args, 0), 0);
+  bool isString = in.is(Kind::String);
+  if (!isString && !in.is(Kind::Array)) return Value::string("");
+  Value none = isString ? Value::string("") : emptyArray();
+  auto size = static_cast<int64_t>(isString ? in.str().size() : in.items().size());
+  if (start < 0) start = std::max<int64_t>(start + size, 0);
+  if (start >= size) return none;
+  int64_t length = hasArg(args, 1) ? sliceNumber(evalArg(r, args, 1), 1) : 1;
+  if (length <= 0) return none;
+  int64_t count = std::min(length, size - start);
+  auto from = static_cast<std::size_t>(start);
+  auto len = static_cast<std::size_t>(count);
+  if (isString) return Value::string(in.str().substr(from, len));
+  return Value::array(in.items().subspan(from, len));
+}
+
+Value filterSplit(Renderer& r, const Value& in, Args args) {
+  std::string_view s = r.display(in);
+  if (s.empty()) return emptyArray();
+  if (!hasArg(args, 0)) return splitWords(r, s);
+  Value sepValue = evalArg(r, args, 0);
+  std::string_view sep = sepValue.isNil() ? std::string_view() : r.display(sepValue);
+  if (sep.empty()) return splitBytes(r, s);
+  if (sep == " ") return splitWords(r, s);
+  if (s == sep) return emptyArray();
+  return splitOn(r, s, sep);
+}
+
+Value filterJoin(Renderer& r, const Value& in, Args args) {
+  std::string_view sep = " ";
+  if (hasArg(args, 0)) sep = r.display(evalArg(r, args, 0));
+  if (!in.is(Kind::Array)) return in;
+  std::pmr::string& out = newText(r.scratch());
+  bool first = true;
+  for (const Value& e : in.items()) {
+    if (e.is(Kind::Array) && e.items().empty()) continue;
+    if (!first) out.append(sep);
+    first = false;
+    appendDisplay(out, e);
+  }
+  return Value::string(out);
+}
+
+Value filterConcat(Renderer& r, const Value& in, Args args) {
+  if (!hasArg(args, 0)) return in;
+  Value arg = evalArg(r, args, 0);
+  ValueList out(r.scratch().resource());
+  if (in.is(Kind::Array)) {
+    flattenWithoutNil(out, in.items());
+  } else if (!in.isNil()) {
+    out.push_back(in);
+  }
+  if (arg.is(Kind::Array)) {
+    out.insert(out.end(), arg.items().begin(), arg.items().end());
+  } else if (!arg.isNil()) {
+    out.push_back(arg);
+  }
+  return finishList(r, out);
+}
+
+Value filterCompact(Renderer& r, const Value& in, Args args) {
+  std::optional<std::string_view> prop = propertyArg(r, args);
+  if (in.isNil()) return emptyArray();
+  if (!in.is(Kind::Array)) {
+    Value* one = r.scratch().allocArray<Value>(1);
+    one[0] = in;
+    return Value::array({one, 1});
+  }
+  Kept out(r.scratch(), in.items().size());
+  for (const Value& e : in.items()) {
+    if (prop) {
+      if (!e.is(Kind::Object)) continue;
+      const Value* v = e.map().get(*prop);
+      if (v != nullptr && !v->isNil()) out.push(e);
+    } else if (!e.isNil()) {
+      out.push(e);
+    }
+  }
+  return out.finish();
+}
+
+Value filterUniq(Renderer& r, const Value& in, Args args) {
+  std::optional<std::string_view> prop = propertyArg(r, args);
+  if (!in.is(Kind::Array)) return in;
+  std::span<const Value> items = in.items();
+  Deduper seen(r.scratch(), items.size(), !prop);
+  Kept out(r.scratch(), items.size());
+  for (const Value& e : items) {
+    Value key = e;
+    if (prop) {
+      const Value* v = e.is(Kind::Object) ? e.map().get(*prop) : nullptr;
+      key = v != nullptr ? *v : Value::nil();
+    }
+    if (!seen.seen(key)) out.push(e);
+  }
+  return out.finish();
+}
+
+Value filterSort(Renderer& r, const Value& in, Args args) {
+  return sortArray(r, in, args, SortMode::Plain);
+}
+
+Value filterSortNatural(Renderer& r, const Value& in, Args args) {
+  return sortArray(r, in, args, SortMode::Natural);
+}
 
 }  // namespace mervalt
