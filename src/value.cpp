@@ -1,20 +1,340 @@
-// value.cpp: placeholder.
+// value.cpp: the object map and the operations shared by every kind of Value.
 #include "value.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cstring>
+#include <new>
+
 namespace mervalt {
-void ObjectMap::put(std::string_view key, const Value& value) { entries_.push_back({key, value, 0}); }
-const Value* ObjectMap::get(std::string_view key) const {
-  for (auto& e : entries_) if (e.key == key) return &e.value;
-  return nullptr;
+
+namespace {
+
+// Maps up to this many entries are searched linearly; larger ones keep an
+// open-addressing index at most half full.
+constexpr std::size_t kLinearLimit = 8;
+constexpr std::size_t kMinIndexSlots = 32;
+
+uint64_t load64(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
 }
-std::string_view kindName(Kind) { return ""; }
-bool isTruthy(const Value& v) { return !(v.isNil() || ((v.is(Kind::Boolean) || v.is(Kind::BooleanDrop)) && !v.asBool())); }
-bool isBlank(const Value&) { return false; }
-bool eql(const Value&, const Value&) { return false; }
-bool contains(const Value&, const Value&) { return false; }
-std::optional<Value> get(const Value& v, std::string_view name) {
-  if (v.is(Kind::Object)) if (auto* p = v.map().get(name)) return *p;
+
+uint64_t mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 29;
+  return h;
+}
+
+// A fast multiplicative hash over 8-byte words; only its spread matters.
+uint32_t hashKey(std::string_view key) {
+  const char* p = key.data();
+  std::size_t n = key.size();
+  uint64_t h = 0x9e3779b97f4a7c15ULL ^ (n * 0xc2b2ae3d27d4eb4fULL);
+  for (; n >= 8; p += 8, n -= 8) h = mix(h ^ load64(p)) * 0x9e3779b97f4a7c15ULL;
+  uint64_t tail = 0;
+  if (n != 0) std::memcpy(&tail, p, n);
+  h = mix(h ^ tail);
+  return static_cast<uint32_t>(h ^ (h >> 32));
+}
+
+// Nil, or a string, array or object of length zero: what `empty` equals.
+bool isEmptyLike(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Nil: return true;
+    case Kind::String: return v.str().empty();
+    case Kind::Array: return v.items().empty();
+    case Kind::Object: return v.map().empty();
+    default: return false;
+  }
+}
+
+bool isSpaceOnly(std::string_view s) {
+  for (unsigned char c : s) {
+    if (!isTrimSpace(c)) return false;
+  }
+  return true;
+}
+
+bool sameArrays(std::span<const Value> a, std::span<const Value> b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (!eql(a[i], b[i])) return false;
+  }
+  return true;
+}
+
+// Rules 5 and on: both operands are neither `empty` nor `blank`.
+bool eqlPlain(const Value& a, const Value& b) {
+  switch (a.kind()) {
+    case Kind::Nil: return b.isNil();
+    case Kind::Boolean: return b.is(Kind::Boolean) && a.asBool() == b.asBool();
+    case Kind::Integer:
+      if (b.is(Kind::Integer)) return a.asInt() == b.asInt();
+      return b.is(Kind::Float) && static_cast<double>(a.asInt()) == b.asFloat();
+    case Kind::Float:
+      if (b.is(Kind::Float)) return a.asFloat() == b.asFloat();
+      return b.is(Kind::Integer) && a.asFloat() == static_cast<double>(b.asInt());
+    case Kind::String: return b.is(Kind::String) && a.str() == b.str();
+    case Kind::Array: return b.is(Kind::Array) && sameArrays(a.items(), b.items());
+    case Kind::Object: return false;
+    case Kind::Range:
+      return b.is(Kind::Range) && a.rangeStart() == b.rangeStart() && a.rangeEnd() == b.rangeEnd();
+    case Kind::Error: return b.is(Kind::Error) && a.str() == b.str();
+    case Kind::BooleanDrop:
+      return b.is(Kind::BooleanDrop) && a.asBool() == b.asBool() && a.str() == b.str();
+    case Kind::Empty:
+    case Kind::Blank: return false;
+  }
+  return false;
+}
+
+std::optional<Value> arrayProperty(const Value& v, std::string_view name) {
+  unsigned char first = static_cast<unsigned char>(name[0]);
+  if (first == '-' || (first >= '0' && first <= '9')) {
+    if (auto index = readWholeInteger(name)) return getIndex(v, *index);
+  }
+  std::span<const Value> items = v.items();
+  if (name == "size") return Value::integer(static_cast<int64_t>(items.size()));
+  if (items.empty()) return std::nullopt;
+  if (name == "first") return items.front();
+  if (name == "last") return items.back();
   return std::nullopt;
 }
-std::optional<Value> getIndex(const Value&, int64_t) { return std::nullopt; }
-std::optional<int64_t> readWholeInteger(std::string_view) { return std::nullopt; }
+
+std::optional<Value> rangeProperty(const Value& v, std::string_view name) {
+  int64_t start = v.rangeStart();
+  int64_t end = v.rangeEnd();
+  if (name == "first") return Value::integer(start);
+  if (name == "last") return Value::integer(end);
+  if (name != "size") return std::nullopt;
+  if (start > end) return Value::integer(0);
+  // end - start + 1 in unsigned arithmetic; saturates for the widest ranges.
+  uint64_t span = static_cast<uint64_t>(end) - static_cast<uint64_t>(start);
+  if (span >= static_cast<uint64_t>(INT64_MAX)) return Value::integer(INT64_MAX);
+  return Value::integer(static_cast<int64_t>(span + 1));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- ObjectMap
+
+std::ptrdiff_t ObjectMap::find(std::string_view key, uint32_t hash) const {
+  if (index_.empty()) {
+    for (std::size_t i = 0; i < entries_.size(); ++i) {
+      const Entry& e = entries_[i];
+      if (e.hash == hash && e.key == key) return static_cast<std::ptrdiff_t>(i);
+    }
+    return -1;
+  }
+  std::size_t mask = index_.size() - 1;
+  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    uint32_t at = index_[slot];
+    if (at == 0) return -1;
+    const Entry& e = entries_[at - 1];
+    if (e.hash == hash && e.key == key) return static_cast<std::ptrdiff_t>(at - 1);
+  }
+}
+
+void ObjectMap::rebuildIndex() {
+  std::size_t slots = std::max(kMinIndexSlots, std::bit_ceil(entries_.size() * 2));
+  if (entries_.capacity() > entries_.size()) {
+    slots = std::max(slots, std::bit_ceil(entries_.capacity() * 2));
+  }
+  index_.assign(slots, 0);
+  std::size_t mask = slots - 1;
+  for (std::size_t i = 0; i < entries_.size(); ++i) {
+    std::size_t slot = entries_[i].hash & mask;
+    while (index_[slot] != 0) slot = (slot + 1) & mask;
+    index_[slot] = static_cast<uint32_t>(i + 1);
+  }
+}
+
+void ObjectMap::append(std::string_view key, const Value& value, uint32_t hash) {
+  // Positions are stored as 32-bit numbers in the index.
+  if (entries_.size() >= UINT32_MAX - 1) throw std::bad_alloc();
+  entries_.push_back({key, value, hash});
+  std::size_t n = entries_.size();
+  if (index_.empty() && n <= kLinearLimit) return;
+  if (n * 2 > index_.size()) {
+    rebuildIndex();
+    return;
+  }
+  std::size_t mask = index_.size() - 1;
+  std::size_t slot = hash & mask;
+  while (index_[slot] != 0) slot = (slot + 1) & mask;
+  index_[slot] = static_cast<uint32_t>(n);
+}
+
+void ObjectMap::put(std::string_view key, const Value& value) {
+  uint32_t hash = hashKey(key);
+  std::ptrdiff_t at = find(key, hash);
+  if (at >= 0) {
+    entries_[static_cast<std::size_t>(at)].value = value;
+    return;
+  }
+  append(key, value, hash);
+}
+
+bool ObjectMap::putIfAbsent(std::string_view key, const Value& value) {
+  uint32_t hash = hashKey(key);
+  if (find(key, hash) >= 0) return false;
+  append(key, value, hash);
+  return true;
+}
+
+void ObjectMap::reserve(std::size_t n) {
+  if (n <= entries_.capacity()) return;
+  entries_.reserve(n);
+  if (n > kLinearLimit && n * 2 > index_.size()) rebuildIndex();
+}
+
+const Value* ObjectMap::get(std::string_view key) const {
+  if (entries_.empty()) return nullptr;
+  std::ptrdiff_t at = find(key, hashKey(key));
+  return at < 0 ? nullptr : &entries_[static_cast<std::size_t>(at)].value;
+}
+
+// --------------------------------------------------------------- operations
+
+std::string_view kindName(Kind k) {
+  switch (k) {
+    case Kind::Nil: return "NilClass";
+    case Kind::Boolean: return "Boolean";
+    case Kind::Integer: return "Integer";
+    case Kind::Float: return "Float";
+    case Kind::String: return "String";
+    case Kind::Array: return "Array";
+    case Kind::Object: return "Hash";
+    case Kind::Empty: return "Empty";
+    case Kind::Blank: return "Blank";
+    case Kind::Range: return "Range";
+    case Kind::Error: return "Error";
+    case Kind::BooleanDrop: return "BooleanDrop";
+  }
+  return "";
+}
+
+bool isTruthy(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Nil: return false;
+    case Kind::Boolean:
+    case Kind::BooleanDrop: return v.asBool();
+    default: return true;
+  }
+}
+
+bool isBlank(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Nil:
+    case Kind::Empty:
+    case Kind::Blank: return true;
+    case Kind::String: return isSpaceOnly(v.str());
+    case Kind::Array: return v.items().empty();
+    case Kind::Object: return v.map().empty();
+    case Kind::Boolean:
+    case Kind::Integer:
+    case Kind::Float:
+    case Kind::Range:
+    case Kind::Error:
+    case Kind::BooleanDrop: return false;
+  }
+  return false;
+}
+
+// `blank` and `empty` are matched first and asymmetrically: neither equals
+// itself, and `empty` on the left accepts nil.
+bool eql(const Value& a, const Value& b) {
+  if (a.is(Kind::Blank)) return !b.is(Kind::Empty) && !b.is(Kind::Blank) && isBlank(b);
+  if (a.is(Kind::Empty)) return !b.is(Kind::Empty) && isEmptyLike(b);
+  if (b.is(Kind::Blank)) return isBlank(a);
+  if (b.is(Kind::Empty)) return isEmptyLike(a);
+  return eqlPlain(a, b);
+}
+
+bool contains(const Value& container, const Value& needle) {
+  if (needle.isNil() || (needle.is(Kind::Boolean) && !needle.asBool())) return false;
+  if (container.is(Kind::String)) {
+    std::string_view hay = container.str();
+    if (needle.is(Kind::String)) return hay.find(needle.str()) != std::string_view::npos;
+    if (!needle.is(Kind::Integer)) return false;
+    char digits[24];
+    auto res = std::to_chars(digits, digits + sizeof digits, needle.asInt());
+    return hay.find(std::string_view(digits, static_cast<std::size_t>(res.ptr - digits))) !=
+           std::string_view::npos;
+  }
+  if (!container.is(Kind::Array)) return false;
+  for (const Value& e : container.items()) {
+    if (eql(e, needle)) return true;
+  }
+  return false;
+}
+
+std::optional<Value> get(const Value& v, std::string_view name) {
+  if (name.empty()) return std::nullopt;
+  switch (v.kind()) {
+    case Kind::Object:
+      if (const Value* found = v.map().get(name)) return *found;
+      if (name == "size") return Value::integer(static_cast<int64_t>(v.map().size()));
+      return std::nullopt;
+    case Kind::Array: return arrayProperty(v, name);
+    case Kind::String:
+      if (name == "size") return Value::integer(static_cast<int64_t>(v.str().size()));
+      return std::nullopt;
+    case Kind::Range: return rangeProperty(v, name);
+    default: return std::nullopt;
+  }
+}
+
+std::optional<Value> getIndex(const Value& v, int64_t index) {
+  std::size_t n;
+  if (v.is(Kind::Array)) {
+    n = v.items().size();
+  } else if (v.is(Kind::String)) {
+    n = v.str().size();
+  } else {
+    return std::nullopt;
+  }
+  uint64_t at = static_cast<uint64_t>(index);
+  if (index < 0) {
+    // -index in unsigned arithmetic, so INT64_MIN needs no special case.
+    uint64_t back = 0 - at;
+    if (back > n) return std::nullopt;
+    at = n - back;
+  } else if (at >= n) {
+    return std::nullopt;
+  }
+  if (v.is(Kind::Array)) return v.items()[at];
+  return Value::string(v.str().substr(at, 1));
+}
+
+std::optional<int64_t> readWholeInteger(std::string_view s) {
+  std::size_t i = 0;
+  bool negative = false;
+  if (i < s.size() && (s[i] == '+' || s[i] == '-')) negative = s[i++] == '-';
+  if (i == s.size()) return std::nullopt;
+  // Accumulate toward the negative side so that INT64_MIN is reachable.
+  int64_t acc = 0;
+  bool lastWasDigit = false;
+  for (; i < s.size(); ++i) {
+    char c = s[i];
+    if (c == '_') {
+      if (!lastWasDigit || i + 1 == s.size()) return std::nullopt;
+      lastWasDigit = false;
+      continue;
+    }
+    if (c < '0' || c > '9') return std::nullopt;
+    int digit = c - '0';
+    if (acc < (INT64_MIN + digit) / 10) return std::nullopt;
+    acc = acc * 10 - digit;
+    lastWasDigit = true;
+  }
+  if (negative) return acc;
+  if (acc == INT64_MIN) return std::nullopt;
+  return -acc;
+}
+
 }  // namespace mervalt

@@ -107,6 +107,12 @@ class ObjectMap {
   // Replaces the value of an existing key in place (keeping its position and
   // its first key bytes); appends a new key at the end.
   void put(std::string_view key, const Value& value);
+  // Appends a new key and returns true; leaves the map unchanged and returns
+  // false when the key is already present.
+  bool putIfAbsent(std::string_view key, const Value& value);
+  // Makes room for `n` entries in all, so that filling a map of known size
+  // grows its storage once.
+  void reserve(std::size_t n);
   const Value* get(std::string_view key) const;
 
   std::size_t size() const { return entries_.size(); }
@@ -121,6 +127,7 @@ class ObjectMap {
     uint32_t hash;
   };
   std::ptrdiff_t find(std::string_view key, uint32_t hash) const;
+  void append(std::string_view key, const Value& value, uint32_t hash);
   void rebuildIndex();
 
   std::pmr::vector<Entry> entries_;
