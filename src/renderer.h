@@ -47,12 +47,14 @@ struct LoopRecord {
   int64_t index, index0, length, rindex, rindex0;
   std::string_view name;  // loop variable, "-", continue key
   bool first, last;
+  Value object = {};  // the forloop object once built, shared by every access in this iteration
 };
 
 // One running cell of a tablerow loop.
 struct TablerowInfo {
   int64_t col, col0, row, index, index0, length, rindex, rindex0;
   bool colFirst, colLast, first, last;
+  Value object = {};  // the tablerowloop object once built, shared by every access in this cell
 };
 
 // A binding installed for an included or rendered template.

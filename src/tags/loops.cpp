@@ -1,7 +1,312 @@
-// loops.cpp: placeholder.
+// loops.cpp: the for tag, its loop records, the forloop object and the keys
+// under which offset: continue remembers where a loop stopped.
+#include <algorithm>
+#include <limits>
+
 #include "../renderer.h"
+
 namespace mervalt {
-Flow Renderer::renderFor(const Node&) { return Flow::Normal; }
-Value Renderer::buildForloopObject(std::size_t) { return Value(); }
-std::string_view Renderer::buildContinueKey(const Node&) { return {}; }
+namespace {
+
+struct ForLoopParams {
+  uint64_t limit = 0;
+  bool hasLimit = false;
+  uint64_t offset = 0;
+  bool offsetContinue = false;
+  bool reversed = false;
+};
+
+uint64_t nonNegative(int64_t v) { return v > 0 ? static_cast<uint64_t>(v) : 0; }
+
+// A count written as text: a whole decimal integer; negative or unreadable is 0.
+uint64_t countFromText(std::string_view s) {
+  std::optional<int64_t> v = readWholeInteger(s);
+  return v ? nonNegative(*v) : 0;
+}
+
+void readOffset(const Value& v, ForLoopParams& p) {
+  if (v.is(Kind::String) && v.str() == "continue") {
+    p.offsetContinue = true;
+  } else if (v.is(Kind::String)) {
+    p.offset = countFromText(v.str());
+    p.offsetContinue = false;
+  } else if (v.is(Kind::Integer)) {
+    p.offset = nonNegative(v.asInt());
+    p.offsetContinue = false;
+  }
+}
+
+void readLimit(const Value& v, ForLoopParams& p) {
+  p.hasLimit = true;
+  if (v.is(Kind::String))
+    p.limit = countFromText(v.str());
+  else if (v.is(Kind::Integer))
+    p.limit = nonNegative(v.asInt());
+  else
+    p.limit = 0;
+}
+
+// limit, offset and reversed, in written order; a later one of a name wins.
+ForLoopParams parseForLoopParams(Renderer& r, std::span<const Node> params) {
+  ForLoopParams p;
+  for (const Node& arg : params) {
+    if (arg.kind != NodeKind::NamedArgument || arg.text.empty()) continue;
+    if (arg.text == "reversed") {
+      p.reversed = true;
+    } else if (arg.children.empty()) {
+      continue;
+    } else if (arg.text == "offset") {
+      readOffset(r.evaluate(arg.children[0]), p);
+    } else if (arg.text == "limit") {
+      readLimit(r.evaluate(arg.children[0]), p);
+    }
+  }
+  return p;
+}
+
+void appendNodeKey(std::pmr::string& out, const Node& node) {
+  switch (node.kind) {
+    case NodeKind::Variable: out.append(node.text); return;
+    case NodeKind::String:
+    case NodeKind::Integer:
+    case NodeKind::Float:
+    case NodeKind::Boolean:
+    case NodeKind::Nil: out.append(node.text.empty() ? std::string_view("nil") : node.text); return;
+    case NodeKind::Range:
+      out.push_back('(');
+      if (!node.children.empty()) appendNodeKey(out, node.children[0]);
+      out.append("..");
+      if (node.children.size() > 1) appendNodeKey(out, node.children[1]);
+      out.push_back(')');
+      return;
+    case NodeKind::Property:
+      if (!node.children.empty()) appendNodeKey(out, node.children[0]);
+      out.push_back('.');
+      out.append(node.text);
+      return;
+    case NodeKind::Index:
+      if (!node.children.empty()) appendNodeKey(out, node.children[0]);
+      out.push_back('[');
+      if (node.children.size() > 1) appendNodeKey(out, node.children[1]);
+      out.push_back(']');
+      return;
+    default: out.append("<expr>"); return;
+  }
+}
+
+// The loop name (variable, "-", continue key) as stored in continueOffsets_,
+// inserted with position 0 on first use. Built in a stack buffer so that a
+// loop run again and again adds nothing to the arena; kept out of line so the
+// buffer is not part of the recursion through loop bodies.
+[[gnu::noinline]] NameMap<uint64_t>::iterator continueSlot(Renderer& r, const Node& node) {
+  char buf[256];
+  std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, r.arena_.resource());
+  std::pmr::string name(&mr);
+  name.append(node.text);
+  name.push_back('-');
+  appendNodeKey(name, node.children[0]);
+  auto it = r.continueOffsets_.find(std::string_view(name));
+  if (it == r.continueOffsets_.end()) it = r.continueOffsets_.emplace(r.arena_.copy(name), 0).first;
+  return it;
+}
+
+// The items of a collection, addressed by position. Ranges and objects are
+// not expanded up front: only the items the loop reaches are made.
+struct ItemSource {
+  enum class Form : uint8_t { List, Range, Pairs, Single } form = Form::List;
+  std::span<const Value> list;
+  const ObjectMap* map = nullptr;
+  Value single;  // the string, or the range start
+  uint64_t count = 0;
+};
+
+// Items of an iterable collection; nothing for the other kinds.
+std::optional<ItemSource> itemsOf(const Value& c) {
+  ItemSource s;
+  switch (c.kind()) {
+    case Kind::Array:
+      s.list = c.items();
+      s.count = s.list.size();
+      return s;
+    case Kind::Object:
+      s.form = ItemSource::Form::Pairs;
+      s.map = &c.map();
+      s.count = s.map->size();
+      return s;
+    case Kind::Range: {
+      s.form = ItemSource::Form::Range;
+      s.single = c;
+      if (c.rangeEnd() < c.rangeStart()) return s;
+      // end - start + 1 in unsigned arithmetic; the one size that does not fit
+      // (the whole int64 span) is capped, which no loop can tell apart.
+      uint64_t span = static_cast<uint64_t>(c.rangeEnd()) - static_cast<uint64_t>(c.rangeStart());
+      s.count = span == std::numeric_limits<uint64_t>::max() ? span : span + 1;
+      return s;
+    }
+    case Kind::String:
+      s.form = ItemSource::Form::Single;
+      s.single = c;
+      s.count = 1;
+      return s;
+    case Kind::Nil:
+    case Kind::Boolean:
+    case Kind::Integer:
+    case Kind::Float:
+    case Kind::Empty:
+    case Kind::Blank:
+    case Kind::Error:
+    case Kind::BooleanDrop: return std::nullopt;
+  }
+  return std::nullopt;
+}
+
+// One entry of an object as the pair [key, value].
+Value objectToKeyValuePair(Renderer& r, const ObjectMap& map, std::size_t i) {
+  Value* pair = r.arena_.allocArray<Value>(2);
+  new (&pair[0]) Value(Value::string(map.keyAt(i)));
+  new (&pair[1]) Value(map.valueAt(i));
+  return Value::array({pair, 2});
+}
+
+Value itemAt(Renderer& r, const ItemSource& s, uint64_t i) {
+  switch (s.form) {
+    case ItemSource::Form::List: return s.list[i];
+    case ItemSource::Form::Pairs: return objectToKeyValuePair(r, *s.map, i);
+    case ItemSource::Form::Range:
+      return Value::integer(static_cast<int64_t>(static_cast<uint64_t>(s.single.rangeStart()) + i));
+    case ItemSource::Form::Single: return s.single;
+  }
+  return Value();
+}
+
+// The body: children after the collection and the parameters, before the else.
+std::span<const Node> forBody(const Node& node) {
+  std::span<const Node> rest = node.children.subspan(1);
+  std::size_t b = 0;
+  while (b < rest.size() && rest[b].kind == NodeKind::NamedArgument) ++b;
+  std::size_t e = rest.size();
+  if (e > b && rest[e - 1].kind == NodeKind::Else) --e;
+  return rest.subspan(b, e - b);
+}
+
+void renderElseBranch(Renderer& r, const Node& node) {
+  for (const Node& child : node.children.subspan(1)) {
+    if (child.kind != NodeKind::Else) continue;
+    (void)r.renderSequence(child.children);  // break/continue end the branch here
+    return;
+  }
+}
+
+int64_t clampToInt64(uint64_t v) {
+  constexpr uint64_t kMax = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+  return static_cast<int64_t>(std::min(v, kMax));
+}
+
+struct LoopWindow {
+  uint64_t first;  // position of the first selected item
+  uint64_t n;      // number of iterations
+};
+
+// Runs the n iterations; the loop variable holds each item in turn and a
+// loop record describes the iteration. Break and continue end here.
+void renderForLoopBody(Renderer& r, const Node& node, const ItemSource& items, LoopWindow w,
+                       bool reversed, std::string_view loopName) {
+  std::span<const Node> body = forBody(node);
+  int64_t length = clampToInt64(w.n);
+  for (uint64_t i = 0; i < w.n; ++i) {
+    uint64_t pick = reversed ? w.n - 1 - i : i;
+    r.variables_.insert_or_assign(node.text, itemAt(r, items, w.first + pick));
+    int64_t index0 = clampToInt64(i);
+    r.loopStack_.push_back(LoopRecord{index0 + 1, index0, length, length - index0,
+                                      length - index0 - 1, loopName, i == 0, i + 1 == w.n});
+    Flow f = r.renderChildrenWithTrim(body, node.trimRight);
+    r.loopStack_.pop_back();
+    if (f == Flow::Break) return;
+  }
+}
+
+uint64_t saturatingAdd(uint64_t a, uint64_t b) {
+  return b > std::numeric_limits<uint64_t>::max() - a ? std::numeric_limits<uint64_t>::max() : a + b;
+}
+
+// A loop ready to run: what it iterates and which window of it.
+struct LoopPlan {
+  ItemSource items;
+  LoopWindow window{0, 0};
+  bool reversed = false;
+  std::string_view name;          // the loop name, also the continue_offsets key
+  uint64_t* stopPosition = nullptr;  // its continue_offsets slot (stable across rehashing)
+};
+
+// Evaluates the collection and the parameters and selects the window; false
+// when the collection cannot be iterated. Kept out of line so that its locals
+// are off the stack while the body renders.
+[[gnu::noinline]] bool planLoop(Renderer& r, const Node& node, LoopPlan& plan) {
+  Value collection = r.evaluate(node.children[0]);
+  ForLoopParams params = parseForLoopParams(r, node.children.subspan(1));
+  auto slot = continueSlot(r, node);
+  std::optional<ItemSource> items = itemsOf(collection);
+  if (!items) return false;
+  uint64_t offset = params.offsetContinue ? slot->second : params.offset;
+  uint64_t remaining = items->count > offset ? items->count - offset : 0;
+  plan.items = *items;
+  plan.window = LoopWindow{offset, params.hasLimit ? std::min(remaining, params.limit) : remaining};
+  plan.reversed = params.reversed;
+  plan.name = slot->first;
+  plan.stopPosition = &slot->second;
+  return true;
+}
+
+}  // namespace
+
+Flow Renderer::renderFor(const Node& node) {
+  if (node.children.empty() || node.text.empty()) return Flow::Normal;
+  LoopPlan plan;
+  if (!planLoop(*this, node, plan)) return Flow::Normal;
+  if (plan.window.n == 0) {
+    renderElseBranch(*this, node);
+    return Flow::Normal;
+  }
+
+  auto held = variables_.find(node.text);
+  std::optional<Value> before;
+  if (held != variables_.end()) before = held->second;
+  std::size_t start = output_.size();
+
+  renderForLoopBody(*this, node, plan.items, plan.window, plan.reversed, plan.name);
+  *plan.stopPosition = saturatingAdd(plan.window.first, plan.window.n);
+
+  stripEmptyBlockWhitespace(start, node.children);
+  if (before)
+    variables_.insert_or_assign(node.text, *before);
+  else
+    variables_.erase(node.text);
+  return Flow::Normal;
+}
+
+Value Renderer::buildForloopObject(std::size_t k) {
+  if (k >= loopStack_.size()) return Value();
+  LoopRecord& rec = loopStack_[k];
+  if (rec.object.is(Kind::Object)) return rec.object;
+  ObjectMap* m = newMap();
+  m->reserve(k > 0 ? 9 : 8);
+  m->put("index", Value::integer(rec.index));
+  m->put("index0", Value::integer(rec.index0));
+  m->put("first", Value::boolean(rec.first));
+  m->put("last", Value::boolean(rec.last));
+  m->put("length", Value::integer(rec.length));
+  m->put("rindex", Value::integer(rec.rindex));
+  m->put("rindex0", Value::integer(rec.rindex0));
+  m->put("name", Value::string(rec.name));
+  if (k > 0) m->put("_parentloop_index", Value::integer(static_cast<int64_t>(k - 1)));
+  rec.object = Value::object(m);
+  return rec.object;
+}
+
+std::string_view Renderer::buildContinueKey(const Node& expr) {
+  std::pmr::string& key = newText(arena_);
+  appendNodeKey(key, expr);
+  return key;
+}
+
 }  // namespace mervalt
