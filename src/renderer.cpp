@@ -10,14 +10,15 @@ Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output)
     : arena_(arena),
       data_(data),
       output_(output),
-      variables_(arena.resource()),
-      counters_(arena.resource()),
-      cyclePositions_(arena.resource()),
-      continueOffsets_(arena.resource()),
-      locals_(arena.resource()),
-      loopStack_(arena.resource()),
-      tablerowStack_(arena.resource()),
-      templateCache_(arena.resource()) {}
+      pool_(arena.resource()),
+      variables_(&pool_),
+      counters_(&pool_),
+      cyclePositions_(&pool_),
+      continueOffsets_(&pool_),
+      locals_(&pool_),
+      loopStack_(&pool_),
+      tablerowStack_(&pool_),
+      templateCache_(&pool_) {}
 
 void Renderer::renderRoot(const Node& root) {
   // A break or continue outside any loop ends the render quietly.

@@ -29,9 +29,10 @@ enum class Flow : uint8_t { Normal, Break, Continue };
 // includes) fails the call instead of exhausting the stack.
 inline constexpr int kMaxRenderDepth = 100;
 
-// Loop iterations (for, tablerow, include/render "for") of one call. A
-// template that needs more fails the call, so that no input can spin for
-// hours on a loop that writes nothing.
+// Loop iterations (for, tablerow, include/render "for") and inclusions of one
+// call. A template that needs more fails the call, so that no input can spin
+// for hours on a loop that writes nothing or a partial that includes itself
+// twice per level.
 inline constexpr uint64_t kMaxLoopIterations = 10'000'000;
 
 // A render that went beyond one of the limits above; the call fails.
@@ -161,6 +162,10 @@ class Renderer {
   std::size_t captureFloor_ = 0;  // trimming never reaches below the running capture
   int depth_ = 0;
   uint64_t iterations_ = 0;
+
+  // The scopes and stacks below insert and erase all the time (loop
+  // variables, bindings); a pool on top of the arena recycles their nodes.
+  std::pmr::unsynchronized_pool_resource pool_;
 
   NameMap<Value> variables_;
   NameMap<int64_t> counters_;

@@ -175,6 +175,7 @@ Flow renderForEach(Renderer& r, IncludeCall& call) {
   saved.reserve(bindings.size());
   const Node& root = r.parseCached(call.source);
   for (std::size_t i = 0; i < items.size(); ++i) {
+    r.countIteration();
     bindings.back().value = items[i];
     applyOverrides(r, bindings, saved);
     r.variables_.insert_or_assign("forloop", forEachLoopObject(r, i, items.size(), loopName));
@@ -224,6 +225,7 @@ Flow renderBound(Renderer& r, IncludeCall& call, bool isRender) {
 
 Flow Renderer::renderIncludeOrRender(const Node& node, bool isRender) {
   if (node.children.empty()) return Flow::Normal;
+  countIteration();  // every inclusion is work, so self-inclusion cannot explode
   IncludeCall call(locals_.get_allocator().resource());
   if (!prepareCall(*this, node, call)) return Flow::Normal;
   return isRender ? renderIsolated(*this, call) : renderBound(*this, call, false);

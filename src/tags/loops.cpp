@@ -214,6 +214,7 @@ void renderForLoopBody(Renderer& r, const Node& node, const ItemSource& items, L
   std::span<const Node> body = forBody(node);
   int64_t length = clampToInt64(w.n);
   for (uint64_t i = 0; i < w.n; ++i) {
+    r.countIteration();
     uint64_t pick = reversed ? w.n - 1 - i : i;
     r.variables_.insert_or_assign(node.text, itemAt(r, items, w.first + pick));
     int64_t index0 = clampToInt64(i);

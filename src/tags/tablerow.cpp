@@ -182,6 +182,7 @@ Flow Renderer::renderTablerow(const Node& node) {
   }
   uint64_t cols = p.hasCols && p.cols != 0 ? p.cols : n;
   for (uint64_t i = 0; i < n; ++i) {
+    countIteration();
     if (i % cols == 0) {
       if (i != 0) output_.append("</tr>\n");
       openRow(output_, i / cols + 1);
