@@ -95,15 +95,36 @@ enum class TokenKind : uint8_t {
   Invalid = 82,
 };
 
+// Why the scanner made an Invalid token (None for the other kinds).
+enum class ScanProblem : uint8_t {
+  None,
+  UnknownCharacter,  // one byte that starts no token; also a lone "-" before a closer
+  Bang,              // a "!" not followed by "="
+  EndInOutput,       // the text ended inside an output, after whitespace
+  EndInTag,          // the text ended inside a tag, after whitespace or in a "#" comment
+};
+
+// `text` is a slice of the scanned text (for a String, the bytes between the
+// quotes). An Invalid token's text is its source bytes ("!" for the bang,
+// empty at the end of the text): an if condition reports that text as its
+// unknown operator. The scanner's message for the token is scanMessage().
 struct Token {
   std::string_view text;
   uint32_t line = 1;
   uint32_t column = 1;
   TokenKind kind = TokenKind::EndOfInput;
+  ScanProblem problem = ScanProblem::None;
 };
 
 // Scans the whole template. Never fails on malformed text: problems become
 // Invalid tokens. The result always ends with one EndOfInput token.
 std::vector<Token> scanTemplate(std::string_view source);
+
+// The scanner's message for an Invalid token ("Unexpected character: !",
+// "Unexpected end of input in tag", ...); the token's text otherwise.
+std::string_view scanMessage(const Token& token);
+
+// The kind of a keyword spelled exactly `name`, or Identifier.
+TokenKind keywordKind(std::string_view name);
 
 }  // namespace mervalt
