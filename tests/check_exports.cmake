@@ -1,0 +1,38 @@
+# check_exports.cmake: fails unless libmervalt.so exports exactly the two C functions.
+# Usage: cmake -DNM=<nm> -DLIB=<libmervalt.so> -P check_exports.cmake
+execute_process(COMMAND ${NM} -D --defined-only ${LIB}
+  OUTPUT_VARIABLE listing RESULT_VARIABLE rc ERROR_VARIABLE err)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIB}: ${err}")
+endif()
+
+string(REPLACE "\n" ";" lines "${listing}")
+set(found "")
+set(unexpected "")
+foreach(line IN LISTS lines)
+  if(line STREQUAL "")
+    continue()
+  endif()
+  # "<address> <type> <name>"
+  if(NOT line MATCHES "^[0-9a-fA-F]* *([A-Za-z]) (.+)$")
+    list(APPEND unexpected "${line}")
+    continue()
+  endif()
+  set(type "${CMAKE_MATCH_1}")
+  set(name "${CMAKE_MATCH_2}")
+  if(type STREQUAL "T" AND (name STREQUAL "mervalt_render_json" OR name STREQUAL "mervalt_free"))
+    list(APPEND found "${name}")
+  else()
+    list(APPEND unexpected "${type} ${name}")
+  endif()
+endforeach()
+
+list(LENGTH found nfound)
+if(unexpected)
+  list(JOIN unexpected "\n  " shown)
+  message(FATAL_ERROR "libmervalt.so exports symbols besides the C interface:\n  ${shown}")
+endif()
+if(NOT nfound EQUAL 2)
+  message(FATAL_ERROR "expected mervalt_render_json and mervalt_free as text symbols, found: ${found}")
+endif()
+message(STATUS "exports: ${found}")
