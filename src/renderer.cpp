@@ -18,7 +18,8 @@ Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output)
       locals_(&pool_),
       loopStack_(&pool_),
       tablerowStack_(&pool_),
-      templateCache_(&pool_) {}
+      templateCache_(&pool_),
+      loopSlots_(&pool_) {}
 
 void Renderer::renderRoot(const Node& root) {
   // A break or continue outside any loop ends the render quietly.

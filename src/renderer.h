@@ -64,9 +64,14 @@ struct LocalOverride {
   Value value;
 };
 
+// FNV-1a: names are short, so a simple byte loop beats a general-purpose hash.
 struct StringHash {
   using is_transparent = void;
-  std::size_t operator()(std::string_view s) const { return std::hash<std::string_view>{}(s); }
+  std::size_t operator()(std::string_view s) const {
+    uint64_t h = 14695981039346656037ull;
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return static_cast<std::size_t>(h ^ (h >> 29));
+  }
 };
 
 template <class V>
@@ -176,6 +181,8 @@ class Renderer {
   std::pmr::vector<TablerowInfo> tablerowStack_;
   std::optional<std::string_view> ifchangedLast_;
   NameMap<const Node*> templateCache_;
+  using ContinueSlot = NameMap<uint64_t>::value_type;
+  std::pmr::unordered_map<const Node*, ContinueSlot*> loopSlots_;
 };
 
 // Counts one level of render nesting for the lifetime of a scope; throws

@@ -72,9 +72,12 @@ void Renderer::appendTrimmedLeft(std::string_view text) {
 }
 
 void Renderer::stripEmptyBlockWhitespace(std::size_t start, std::span<const Node> nodes) {
+  // Only output that is all whitespace can be erased; checking the bytes
+  // first spares the walk over the block in the common cases.
+  if (output_.size() <= start || !allTrimSpace(output_.from(start))) return;
   for (const Node& n : nodes)
     if (hasOutputNodesInNode(n)) return;
-  if (output_.size() > start && allTrimSpace(output_.from(start))) output_.truncate(start);
+  output_.truncate(start);
 }
 
 bool Renderer::hasOutputNodesInNode(const Node& node) {

@@ -73,14 +73,15 @@ std::pmr::string& newTextFor(Renderer& r, std::size_t reserve) {
 Value filterEscape(Renderer& r, const Value& in) {
   std::string_view s = r.display(in);
   std::pmr::string& out = newTextFor(r, s.size());
-  for (char c : s) {
-    std::string_view entity = entityOf(c);
-    if (entity.empty()) {
-      out.push_back(c);
-    } else {
-      out.append(entity);
-    }
+  std::size_t run = 0;  // start of the bytes not yet copied
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    std::string_view entity = entityOf(s[i]);
+    if (entity.empty()) continue;
+    out.append(s.substr(run, i - run));
+    out.append(entity);
+    run = i + 1;
   }
+  out.append(s.substr(run));
   return Value::string(out);
 }
 
@@ -110,36 +111,38 @@ Value filterStripHtml(Renderer& r, const Value& in) {
   std::string_view s = r.display(in);
   std::pmr::string& out = newTextFor(r, s.size());
   bool inComment = false, inTag = false, inRaw = false;
-  std::size_t i = 0;
-  while (i < s.size()) {
+  std::size_t i = 0, n = s.size();
+  while (i < n) {
     if (inComment) {
-      if (s.substr(i, 3) == "-->") {
-        inComment = false;
-        i += 3;
-      } else {
-        ++i;
-      }
+      std::size_t end = s.find("-->", i);
+      if (end == std::string_view::npos) break;
+      inComment = false;
+      i = end + 3;
       continue;
     }
-    if (s.substr(i, 4) == "<!--") {
+    // Copy (or skip) the run of plain bytes up to the next angle bracket.
+    std::size_t j = i;
+    while (j < n && s[j] != '<' && s[j] != '>') ++j;
+    if (!inTag && !inRaw) out.append(s.substr(i, j - i));
+    if (j == n) break;
+    i = j;
+    if (s[i] == '>') {
+      if (inTag) {
+        inTag = false;
+      } else if (!inRaw) {
+        out.push_back('>');
+      }
+      ++i;
+      continue;
+    }
+    if (s.compare(i, 4, "<!--") == 0) {
       inComment = true;
       i += 4;
       continue;
     }
-    char c = s[i];
-    if (c == '<') {
-      if (startsWithNoCase(s, i, "<script") || startsWithNoCase(s, i, "<style")) inRaw = true;
-      if (startsWithNoCase(s, i, "</script>") || startsWithNoCase(s, i, "</style>")) inRaw = false;
-      inTag = true;
-    } else if (c == '>') {
-      if (inTag) {
-        inTag = false;
-      } else if (!inRaw) {
-        out.push_back(c);
-      }
-    } else if (!inTag && !inRaw) {
-      out.push_back(c);
-    }
+    if (startsWithNoCase(s, i, "<script") || startsWithNoCase(s, i, "<style")) inRaw = true;
+    if (startsWithNoCase(s, i, "</script>") || startsWithNoCase(s, i, "</style>")) inRaw = false;
+    inTag = true;
     ++i;
   }
   return Value::string(out);

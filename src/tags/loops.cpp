@@ -98,7 +98,9 @@ void appendNodeKey(std::pmr::string& out, const Node& node) {
 // inserted with position 0 on first use. Built in a stack buffer so that a
 // loop run again and again adds nothing to the arena; kept out of line so the
 // buffer is not part of the recursion through loop bodies.
-[[gnu::noinline]] NameMap<uint64_t>::iterator continueSlot(Renderer& r, const Node& node) {
+[[gnu::noinline]] Renderer::ContinueSlot* continueSlot(Renderer& r, const Node& node) {
+  // The key depends only on the node, so each loop node looks it up once.
+  if (auto cached = r.loopSlots_.find(&node); cached != r.loopSlots_.end()) return cached->second;
   char buf[256];
   std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, r.arena_.resource());
   std::pmr::string name(&mr);
@@ -107,7 +109,9 @@ void appendNodeKey(std::pmr::string& out, const Node& node) {
   appendNodeKey(name, node.children[0]);
   auto it = r.continueOffsets_.find(std::string_view(name));
   if (it == r.continueOffsets_.end()) it = r.continueOffsets_.emplace(r.arena_.copy(name), 0).first;
-  return it;
+  Renderer::ContinueSlot* slot = &*it;  // elements stay put when the map rehashes
+  r.loopSlots_.emplace(&node, slot);
+  return slot;
 }
 
 // The items of a collection, addressed by position. Ranges and objects are
