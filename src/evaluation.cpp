@@ -112,9 +112,11 @@ Value Renderer::evaluateProperty(const Node& node) {
   if (obj.is(Kind::Object)) {
     ObjectMap& map = obj.map();
     if (m == "parentloop") {
+      // Any integer here names a loop record; one that names none
+      // (negative, or beyond the running loops) gives nil.
       const Value* idx = map.get("_parentloop_index");
-      if (idx && idx->is(Kind::Integer) && idx->asInt() >= 0)
-        return buildForloopObject(static_cast<std::size_t>(idx->asInt()));
+      if (idx && idx->is(Kind::Integer))
+        return idx->asInt() < 0 ? Value::nil() : buildForloopObject(static_cast<std::size_t>(idx->asInt()));
     }
     if (m == "first") {
       if (const Value* v = map.get("first")) return *v;
