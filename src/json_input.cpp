@@ -64,21 +64,28 @@ bool overflowsUp(std::string_view text) {
   return magnitude + (negative ? -exponent : exponent) > 0;
 }
 
+enum class NumberKind : uint8_t { Invalid, Integer, Float, OutOfRange };
+
 // Reads one number token by the RFC 8259 grammar. Integers that fit 64 bits
 // are integers; "-0" and every number with a fraction or exponent are floats;
-// integers beyond 64 bits and floats beyond the double range are nil.
-bool readNumber(std::string_view text, Value& out) {
+// integers beyond 64 bits and floats beyond the double range are out of
+// range. The result goes out through scalars rather than a Value, which lets
+// the caller build its Value in registers.
+NumberKind readNumber(std::string_view text, int64_t& integer, double& floating) {
   const char* begin = text.data();
   const char* end = begin + text.size();
   const char* p = begin;
-  if (p != end && *p == '-') ++p;
-  if (p == end || !isDigit(*p)) return false;
+  bool negative = p != end && *p == '-';
+  if (negative) ++p;
+  if (p == end || !isDigit(*p)) return NumberKind::Invalid;
+  const char* intDigits = p;
   p = *p == '0' ? p + 1 : skipDigits(p, end);
+  std::size_t intCount = static_cast<std::size_t>(p - intDigits);
   bool isFloat = false;
   if (p != end && *p == '.') {
     const char* digits = ++p;
     p = skipDigits(p, end);
-    if (p == digits) return false;
+    if (p == digits) return NumberKind::Invalid;
     isFloat = true;
   }
   if (p != end && (*p == 'e' || *p == 'E')) {
@@ -86,27 +93,43 @@ bool readNumber(std::string_view text, Value& out) {
     if (p != end && (*p == '+' || *p == '-')) ++p;
     const char* digits = p;
     p = skipDigits(p, end);
-    if (p == digits) return false;
+    if (p == digits) return NumberKind::Invalid;
     isFloat = true;
   }
-  if (p != end) return false;
-  if (!isFloat && text == "-0") {
-    out = Value::floating(-0.0);
-  } else if (!isFloat) {
-    int64_t i = 0;
-    bool fits = std::from_chars(begin, end, i).ec == std::errc();
-    out = fits ? Value::integer(i) : Value::nil();
-  } else {
-    double d = 0;
-    if (std::from_chars(begin, end, d).ec == std::errc()) {
-      out = Value::floating(d);
-    } else if (overflowsUp(text)) {
-      out = Value::nil();
-    } else {
-      out = Value::floating(*begin == '-' ? -0.0 : 0.0);
-    }
+  if (p != end) return NumberKind::Invalid;
+  if (!isFloat && negative && intCount == 1 && *intDigits == '0') {
+    floating = -0.0;
+    return NumberKind::Float;
   }
-  return true;
+  if (!isFloat && intCount <= 18) {
+    // Up to 18 digits cannot overflow; longer ones take the checked path.
+    int64_t acc = 0;
+    for (const char* q = intDigits; q != p; ++q) acc = acc * 10 + (*q - '0');
+    integer = negative ? -acc : acc;
+    return NumberKind::Integer;
+  }
+  if (!isFloat) {
+    if (std::from_chars(begin, end, integer).ec == std::errc()) return NumberKind::Integer;
+    return NumberKind::OutOfRange;
+  }
+  if (std::from_chars(begin, end, floating).ec == std::errc()) return NumberKind::Float;
+  if (overflowsUp(text)) return NumberKind::OutOfRange;
+  // Below the smallest subnormal: the correctly rounded value is a zero.
+  floating = negative ? -0.0 : 0.0;
+  return NumberKind::Float;
+}
+
+// The Value of a number token; false when the token is not a JSON number.
+[[gnu::always_inline]] inline bool numberValue(std::string_view text, Value& out) {
+  int64_t integer = 0;
+  double floating = 0;
+  switch (readNumber(text, integer, floating)) {
+    case NumberKind::Invalid: return false;
+    case NumberKind::Integer: out = Value::integer(integer); return true;
+    case NumberKind::Float: out = Value::floating(floating); return true;
+    case NumberKind::OutOfRange: out = Value::nil(); return true;
+  }
+  return false;
 }
 
 // Truncates toward zero and clamps to the 64-bit range.
@@ -256,7 +279,7 @@ class Converter {
 
   bool scalar(od::value& v, od::json_type type, Value& out) {
     switch (type) {
-      case od::json_type::number: return readNumber(trimTrailingSpace(v.raw_json_token()), out);
+      case od::json_type::number: return numberValue(trimTrailingSpace(v.raw_json_token()), out);
       case od::json_type::string: {
         std::string_view s;
         if (v.get_string().get(s) != simdjson::SUCCESS) return false;
@@ -328,7 +351,7 @@ bool readRootScalar(od::document& doc, od::json_type type, std::string_view json
   if (doc.raw_json_token().get(token) != simdjson::SUCCESS) return false;
   if (token.data() + token.size() != json.data() + json.size()) return false;
   switch (type) {
-    case od::json_type::number: return readNumber(trimTrailingSpace(token), out);
+    case od::json_type::number: return numberValue(trimTrailingSpace(token), out);
     case od::json_type::string: {
       std::string_view s;
       if (doc.get_string().get(s) != simdjson::SUCCESS) return false;

@@ -22,6 +22,21 @@ uint64_t load64(const char* p) {
   return w;
 }
 
+// The last 0 to 7 bytes of a key as one word, read with at most two loads
+// of whole words, so that no byte-wise copy stalls the word read after it.
+uint64_t loadTail(const char* p, std::size_t n) {
+  if (n >= 4) {
+    uint32_t lo;
+    uint32_t hi;
+    std::memcpy(&lo, p, 4);
+    std::memcpy(&hi, p + n - 4, 4);
+    return (static_cast<uint64_t>(hi) << 32) | lo;
+  }
+  if (n == 0) return 0;
+  auto byte = [p](std::size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(p[i])); };
+  return byte(0) | (byte(n / 2) << 8) | (byte(n - 1) << 16);
+}
+
 uint64_t mix(uint64_t h) {
   h ^= h >> 33;
   h *= 0xff51afd7ed558ccdULL;
@@ -35,9 +50,7 @@ uint32_t hashKey(std::string_view key) {
   std::size_t n = key.size();
   uint64_t h = 0x9e3779b97f4a7c15ULL ^ (n * 0xc2b2ae3d27d4eb4fULL);
   for (; n >= 8; p += 8, n -= 8) h = mix(h ^ load64(p)) * 0x9e3779b97f4a7c15ULL;
-  uint64_t tail = 0;
-  if (n != 0) std::memcpy(&tail, p, n);
-  h = mix(h ^ tail);
+  h = mix(h ^ loadTail(p, n));
   return static_cast<uint32_t>(h ^ (h >> 32));
 }
 
