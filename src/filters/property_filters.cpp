@@ -33,6 +33,7 @@ Value finishList(Renderer& r, const ValueList& list) {
 // Byte substring test in linear time; an empty needle occurs everywhere.
 bool containsText(std::string_view hay, std::string_view needle) {
   if (needle.empty()) return true;
+  if (hay.size() < needle.size()) return false;  // also keeps a null empty text from memmem
   return memmem(hay.data(), hay.size(), needle.data(), needle.size()) != nullptr;
 }
 
