@@ -19,6 +19,7 @@ Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output)
       loopStack_(&pool_),
       tablerowStack_(&pool_),
       templateCache_(&pool_),
+      sourceAddresses_(&pool_),
       loopSlots_(&pool_) {}
 
 void Renderer::renderRoot(const Node& root) {

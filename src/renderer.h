@@ -181,6 +181,7 @@ class Renderer {
   std::pmr::vector<TablerowInfo> tablerowStack_;
   std::optional<std::string_view> ifchangedLast_;
   NameMap<const Node*> templateCache_;
+  std::pmr::unordered_map<const char*, std::pair<std::size_t, const Node*>> sourceAddresses_;
   using ContinueSlot = NameMap<uint64_t>::value_type;
   std::pmr::unordered_map<const Node*, ContinueSlot*> loopSlots_;
 };

@@ -195,16 +195,29 @@ Value filterFloor(Renderer&, const Value& in) {
   return roundToInteger(in, [](double x) { return std::floor(x); });
 }
 
+namespace {
+
+// 10 to the power k; exact table values for the small counts that templates use.
+double powerOfTen(double k) {
+  static constexpr double kTable[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
+                                      1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
+  if (k >= 0 && k <= 22) return kTable[static_cast<int>(k)];
+  return std::pow(10.0, k);
+}
+
+}  // namespace
+
 Value filterRound(Renderer& r, const Value& in, Args args) {
   int32_t k = hasArg(args, 0) ? roundDigits(evalArg(r, args, 0)) : 0;
   if (in.isNil()) return Value::integer(0);
   double x = roundInput(in);
   if (k > 0) {
-    double p = std::pow(10.0, k);
+    double p = powerOfTen(k);
     return Value::floating(std::round(x * p) / p);
   }
   if (k == 0) return Value::integer(toIntSaturating(std::round(x)));
-  double p = std::pow(10.0, -static_cast<double>(k));
+  double p = powerOfTen(-static_cast<double>(k));
   return Value::integer(toIntSaturating(p * std::round(x / p)));
 }
 

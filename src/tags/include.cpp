@@ -232,11 +232,20 @@ Flow Renderer::renderIncludeOrRender(const Node& node, bool isRender) {
 }
 
 const Node& Renderer::parseCached(std::string_view source) {
-  auto it = templateCache_.find(source);
-  if (it != templateCache_.end()) return *it->second;
-  const Node& root = parseTemplate(source, arena_);
-  templateCache_.emplace(source, &root);
-  return root;
+  // Most inclusions pass the very same string again: try its address first,
+  // which spares hashing the whole source.
+  if (auto seen = sourceAddresses_.find(source.data());
+      seen != sourceAddresses_.end() && seen->second.first == source.size())
+    return *seen->second.second;
+  const Node* root;
+  if (auto it = templateCache_.find(source); it != templateCache_.end()) {
+    root = it->second;
+  } else {
+    root = &parseTemplate(source, arena_);
+    templateCache_.emplace(source, root);
+  }
+  sourceAddresses_.insert_or_assign(source.data(), std::pair{source.size(), root});
+  return *root;
 }
 
 }  // namespace mervalt
