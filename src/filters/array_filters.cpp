@@ -324,8 +324,18 @@ enum class TextState : uint8_t { Missing, Ready, Failed };
 struct SortKey {
   Value v;
   std::string_view text;
+  uint64_t prefix = 0;  // the text's first 8 bytes, big-endian, zero-padded
   TextState state = TextState::Missing;
 };
+
+// Comparing these words orders texts by their first 8 bytes, so most
+// comparisons of a sort need no byte loop.
+uint64_t textPrefix(std::string_view t) {
+  uint64_t p = 0;
+  for (std::size_t i = 0; i < 8; ++i)
+    p = (p << 8) | (i < t.size() ? static_cast<unsigned char>(t[i]) : 0u);
+  return p;
+}
 
 std::string_view foldCase(Arena& arena, std::string_view t) {
   auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
@@ -343,6 +353,7 @@ const std::string_view* keyText(Renderer& r, SortKey& k, bool fold) {
     try {
       std::string_view t = r.display(k.v);
       k.text = fold ? foldCase(r.scratch(), t) : t;
+      k.prefix = textPrefix(k.text);
       k.state = TextState::Ready;
     } catch (const std::bad_alloc&) {
       k.state = TextState::Failed;
@@ -359,6 +370,7 @@ bool textLess(Renderer& r, SortKey& a, SortKey& b, bool fold) {
   const std::string_view* ta = keyText(r, a, fold);
   const std::string_view* tb = keyText(r, b, fold);
   if (ta == nullptr || tb == nullptr) return false;
+  if (a.prefix != b.prefix) return a.prefix < b.prefix;
   return ta->compare(*tb) < 0;
 }
 
@@ -416,7 +428,7 @@ Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
     } else if (mode == SortMode::Natural && e.is(Kind::Object) && e.map().size() == 1) {
       v = e.map().valueAt(0);
     }
-    new (&keys[i]) SortKey{v, {}, TextState::Missing};
+    new (&keys[i]) SortKey{v, {}, 0, TextState::Missing};
     order[i] = i;
   }
   if (mode == SortMode::Plain) {
