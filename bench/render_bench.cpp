@@ -32,6 +32,22 @@ void renderCall(benchmark::State& state, const Workload* w) {
   state.counters["output_bytes"] = static_cast<double>(outBytes);
 }
 
+// A whole call with an empty template: what reading the JSON into values
+// costs, so that the render's own share of `render/` is visible.
+void readDataOnly(benchmark::State& state, const Workload* w) {
+  for (auto _ : state) {
+    char* out = nullptr;
+    std::size_t len = 0;
+    if (mervalt_render_json("", 0, w->json.data(), w->json.size(), &out, &len) != 0) {
+      state.SkipWithError("the call failed");
+      break;
+    }
+    benchmark::DoNotOptimize(out);
+    mervalt_free(out, len);
+  }
+  state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * w->json.size()));
+}
+
 void parseJsonOnly(benchmark::State& state, const Workload* w) {
   simdjson::dom::parser parser;
   simdjson::padded_string padded(w->json);
@@ -51,6 +67,7 @@ void parseJsonOnly(benchmark::State& state, const Workload* w) {
 int main(int argc, char** argv) {
   for (const Workload& w : mervalt::bench::allWorkloads()) {
     benchmark::RegisterBenchmark(("render/" + w.name).c_str(), renderCall, &w);
+    benchmark::RegisterBenchmark(("data_only/" + w.name).c_str(), readDataOnly, &w);
     benchmark::RegisterBenchmark(("json_parse_only/" + w.name).c_str(), parseJsonOnly, &w);
   }
   benchmark::Initialize(&argc, argv);
