@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "small_stack.h"
 #include "arena.h"
 #include "json_input.h"
 #include "mervalt.h"
@@ -126,42 +127,10 @@ TEST(Concurrency, ThreadsRenderingAtOnceGetTheSingleThreadedResults) {
 // The optimised build checks the real budget. Under AddressSanitizer frames
 // grow more than tenfold (redzones around every local), so that build gets
 // the usual 8 MiB: there the test checks that recursion stays bounded.
-#if defined(__SANITIZE_ADDRESS__)
-#define MERVALT_TEST_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MERVALT_TEST_ASAN 1
-#endif
-#endif
-#ifdef MERVALT_TEST_ASAN
-constexpr std::size_t kSmallStack = 8 * 1024 * 1024;
-#else
-constexpr std::size_t kSmallStack = 256 * 1024;
-#endif
-
 Result renderOnSmallStack(const std::string& tpl, const std::string& json = {}) {
-  struct Job {
-    const std::string& tpl;
-    const std::string& json;
-    Result result;
-  } job{tpl, json, {}};
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, kSmallStack);
-  pthread_t thread;
-  auto body = [](void* arg) -> void* {
-    auto* j = static_cast<Job*>(arg);
-    j->result = render(j->tpl, j->json);
-    return nullptr;
-  };
-  int rc = pthread_create(&thread, &attr, body, &job);
-  pthread_attr_destroy(&attr);
-  if (rc != 0) {
-    ADD_FAILURE() << "pthread_create failed";
-    return {};
-  }
-  pthread_join(thread, nullptr);
-  return job.result;
+  Result result;
+  if (!mervalt::test::runOnSmallStack([&] { result = render(tpl, json); })) ADD_FAILURE() << "no thread";
+  return result;
 }
 
 constexpr std::size_t kHuge = 100000;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "small_stack.h"
 #include "arena.h"
 #include "mervalt.h"
 #include "output.h"
@@ -28,45 +29,17 @@ TEST(TemplateCache, EachDistinctSourceIsParsedOnce) {
   EXPECT_EQ(first.children.size(), 1u);
 }
 
-#if defined(__SANITIZE_ADDRESS__)
-constexpr std::size_t kStack = 1024 * 1024;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr std::size_t kStack = 1024 * 1024;
-#else
-constexpr std::size_t kStack = 256 * 1024;
-#endif
-#else
-constexpr std::size_t kStack = 256 * 1024;
-#endif
-
 // The result code of one call made on a thread with a small stack.
 int renderOnSmallStack(const std::string& tpl, const std::string& json) {
-  struct Job {
-    const std::string& tpl;
-    const std::string& json;
-    int rc;
-  } job{tpl, json, -1};
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, kStack);
-  pthread_t thread;
-  auto body = [](void* arg) -> void* {
-    auto* j = static_cast<Job*>(arg);
+  int rc = -1;
+  bool started = mervalt::test::runOnSmallStack([&] {
     char* out = nullptr;
     std::size_t len = 0;
-    j->rc = mervalt_render_json(j->tpl.data(), j->tpl.size(), j->json.data(), j->json.size(), &out, &len);
-    if (j->rc == 0) mervalt_free(out, len);
-    return nullptr;
-  };
-  if (pthread_create(&thread, &attr, body, &job) != 0) {
-    pthread_attr_destroy(&attr);
-    ADD_FAILURE() << "pthread_create failed";
-    return -1;
-  }
-  pthread_attr_destroy(&attr);
-  pthread_join(thread, nullptr);
-  return job.rc;
+    rc = mervalt_render_json(tpl.data(), tpl.size(), json.data(), json.size(), &out, &len);
+    if (rc == 0) mervalt_free(out, len);
+  });
+  if (!started) ADD_FAILURE() << "no thread";
+  return rc;
 }
 
 // The heaviest paths through the tags per level of nesting: render with

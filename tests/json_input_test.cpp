@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 
+#include "small_stack.h"
 #include "arena.h"
 #include "display_text.h"
 #include "json_input.h"
@@ -178,29 +179,17 @@ TEST(JsonInput, DepthBound) {
 
 // The document is read on the caller's thread, which may have a small stack.
 TEST(JsonInput, DeepestDocumentFitsInASmallThreadStack) {
-  struct Job {
-    std::string doc;
-    std::string text;
-    static void* run(void* p) {
-      Job* job = static_cast<Job*>(p);
-      Arena arena(std::pmr::new_delete_resource());
-      job->text = std::string(toString(readJsonDocument(job->doc, arena), arena));
-      return nullptr;
-    }
-  };
   std::string inner;
   for (int i = 0; i < kMaxJsonDepth - 1; ++i) inner += i % 2 ? "[" : "{\"k\":";
   std::string closing;
   for (int i = kMaxJsonDepth - 2; i >= 0; --i) closing += i % 2 ? "]" : "}";
-  Job job{"[" + inner + "\"leaf\"" + closing + "]", ""};
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, 256 * 1024);
-  pthread_t thread;
-  ASSERT_EQ(pthread_create(&thread, &attr, &Job::run, &job), 0);
-  pthread_join(thread, nullptr);
-  pthread_attr_destroy(&attr);
-  EXPECT_NE(job.text.find("leaf"), std::string::npos);
+  const std::string doc = "[" + inner + "\"leaf\"" + closing + "]";
+  std::string text;
+  ASSERT_TRUE(mervalt::test::runOnSmallStack([&] {
+    Arena arena(std::pmr::new_delete_resource());
+    text = std::string(toString(readJsonDocument(doc, arena), arena));
+  }));
+  EXPECT_NE(text.find("leaf"), std::string::npos);
 }
 
 TEST(JsonInput, ArenaExhaustionThrowsAndNothingElse) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <string_view>
 
+#include "small_stack.h"
 #include "arena.h"
 #include "filters/dispatch.h"
 #include "parser.h"
@@ -360,39 +361,11 @@ TEST(ParseDepth, TheBoundIsExact) {
   EXPECT_NE(parsed("{% case a %}" + repeat("{% when 1 %}x", 5000) + "{% endcase %}"), "FAIL");
 }
 
-// Runs `fn` on a thread whose stack is only 256 KiB (more under the
-// sanitizers, whose frames are several times larger).
-#if defined(__SANITIZE_ADDRESS__)
-constexpr std::size_t kSmallStack = 1024 * 1024;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-constexpr std::size_t kSmallStack = 1024 * 1024;
-#else
-constexpr std::size_t kSmallStack = 256 * 1024;
-#endif
-#else
-constexpr std::size_t kSmallStack = 256 * 1024;
-#endif
-
 std::string parsedOnSmallStack(const std::string& source) {
-  struct Job {
-    const std::string& source;
-    std::string result;
-  } job{source, {}};
-  pthread_attr_t attr;
-  pthread_attr_init(&attr);
-  pthread_attr_setstacksize(&attr, kSmallStack);
-  pthread_t thread;
-  auto body = [](void* arg) -> void* {
-    auto* j = static_cast<Job*>(arg);
-    j->result = parsed(j->source).substr(0, 40);
-    return nullptr;
-  };
-  int rc = pthread_create(&thread, &attr, body, &job);
-  pthread_attr_destroy(&attr);
-  if (rc != 0) return "pthread_create failed";
-  pthread_join(thread, nullptr);
-  return job.result;
+  std::string result;
+  if (!mervalt::test::runOnSmallStack([&] { result = parsed(source).substr(0, 40); }))
+    return "no thread";
+  return result;
 }
 
 // The deepest accepted nesting of every form fits a small stack, and far
