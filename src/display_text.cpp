@@ -60,13 +60,6 @@ Digits shortestDigits(double f) {
   return d;
 }
 
-template <class Sink>
-void appendSmallInt(Sink& out, int v) {
-  char text[12];
-  auto res = std::to_chars(text, text + sizeof text, v);
-  out.append(std::string_view(text, static_cast<std::size_t>(res.ptr - text)));
-}
-
 // Two significant digits: "1.3e15", "-3.0e-7"; infinities print "inf".
 template <class Sink>
 void appendScientific(Sink& out, double f) {
@@ -87,7 +80,7 @@ void appendScientific(Sink& out, double f) {
   out.push_back('.');
   out.push_back(static_cast<char>('0' + lead % 10));
   out.push_back('e');
-  appendSmallInt(out, exponent);
+  appendInteger(out, int64_t{exponent});
 }
 
 // f (finite, |f| < 1e15) in positional form with exactly 15 fraction digits:

@@ -10,18 +10,10 @@ namespace {
 
 constexpr std::string_view kInvalidInteger = "Liquid error (line 1): invalid integer";
 
-// Truncates toward zero, saturating at the 64-bit limits; NaN gives 0.
-int64_t truncateToInt(double d) {
-  if (std::isnan(d)) return 0;
-  if (d >= 9223372036854775807.0) return INT64_MAX;
-  if (d <= -9223372036854775808.0) return INT64_MIN;
-  return static_cast<int64_t>(d);
-}
-
 int64_t rangeBound(const Value& v) {
   switch (v.kind()) {
     case Kind::Integer: return v.asInt();
-    case Kind::Float: return truncateToInt(v.asFloat());
+    case Kind::Float: return truncateToInt64(v.asFloat());
     case Kind::String: return laxParseInt(v.str());
     default: return 0;
   }

@@ -132,17 +132,9 @@ NumberKind readNumber(std::string_view text, int64_t& integer, double& floating)
   return false;
 }
 
-// Truncates toward zero and clamps to the 64-bit range.
-int64_t clampToInteger(double d) {
-  if (std::isnan(d)) return 0;
-  if (d >= 9223372036854775807.0) return std::numeric_limits<int64_t>::max();
-  if (d <= -9223372036854775808.0) return std::numeric_limits<int64_t>::min();
-  return static_cast<int64_t>(d);
-}
-
 int64_t rangeBound(const Value& v) {
   if (v.is(Kind::Integer)) return v.asInt();
-  if (v.is(Kind::Float)) return clampToInteger(v.asFloat());
+  if (v.is(Kind::Float)) return truncateToInt64(v.asFloat());
   return 0;
 }
 

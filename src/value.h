@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cmath>
 #include <cstdint>
 #include <memory_resource>
 #include <optional>
@@ -150,6 +151,14 @@ std::optional<Value> getIndex(const Value& v, int64_t index);
 inline bool isTrimSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 // Word separators: space and the bytes 9 to 13.
 inline bool isWordSpace(unsigned char c) { return c == ' ' || (c >= 9 && c <= 13); }
+
+// Truncates toward zero, saturating at the 64-bit limits; NaN gives 0.
+inline int64_t truncateToInt64(double d) {
+  if (std::isnan(d)) return 0;
+  if (d >= 9223372036854775807.0) return INT64_MAX;
+  if (d <= -9223372036854775808.0) return INT64_MIN;
+  return static_cast<int64_t>(d);
+}
 
 // Reads a whole text as a signed 64-bit decimal integer: optional sign, digits,
 // single underscores between digits. Anything else, or overflow, gives nothing.

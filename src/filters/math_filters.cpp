@@ -15,14 +15,6 @@
 namespace mervalt {
 namespace {
 
-// Truncates toward zero, saturating at the 64-bit limits; NaN gives 0.
-int64_t toIntSaturating(double x) {
-  if (std::isnan(x)) return 0;
-  if (x >= 9223372036854775808.0) return INT64_MAX;
-  if (x <= -9223372036854775808.0) return INT64_MIN;
-  return static_cast<int64_t>(x);
-}
-
 // Infinities count as whole, NaN does not.
 bool isWhole(double x) { return std::floor(x) == x; }
 
@@ -33,7 +25,7 @@ bool isFloatLooking(const Value& v) {
 }
 
 Value wholeOrFloat(double x) {
-  return isWhole(x) ? Value::integer(toIntSaturating(x)) : Value::floating(x);
+  return isWhole(x) ? Value::integer(truncateToInt64(x)) : Value::floating(x);
 }
 
 // plus, minus and times differ only in the operator.
@@ -57,10 +49,10 @@ template <class RoundFn>
 Value roundToInteger(const Value& in, RoundFn fn) {
   switch (in.kind()) {
     case Kind::Integer: return in;
-    case Kind::Float: return Value::integer(toIntSaturating(fn(in.asFloat())));
+    case Kind::Float: return Value::integer(truncateToInt64(fn(in.asFloat())));
     case Kind::String: {
       auto x = strictFloat(in);
-      return Value::integer(x ? toIntSaturating(fn(*x)) : 0);
+      return Value::integer(x ? truncateToInt64(fn(*x)) : 0);
     }
     case Kind::Nil:
     case Kind::Boolean:
@@ -116,7 +108,7 @@ double roundInput(const Value& v) {
 // answers with this when the input has no number of its own.
 Value argumentOrInteger(const Value& a, double m) {
   if (a.isNumber()) return a;
-  return Value::integer(toIntSaturating(m));
+  return Value::integer(truncateToInt64(m));
 }
 
 }  // namespace
@@ -140,8 +132,8 @@ Value filterDividedBy(Renderer& r, const Value& in, Args args) {
   double n = toNumber(in);
   if (d == 0) return Value::integer(0);
   if (isFloatLooking(in) || isFloatLooking(arg)) return Value::floating(n / d);
-  int64_t ni = toIntSaturating(n);
-  int64_t di = toIntSaturating(d);
+  int64_t ni = truncateToInt64(n);
+  int64_t di = truncateToInt64(d);
   // A fractional divisor written without '.' (such as "5e-1") truncates to 0.
   if (di == 0) return Value::integer(0);
   if (ni == INT64_MIN && di == -1) return Value::integer(INT64_MIN);
@@ -216,9 +208,9 @@ Value filterRound(Renderer& r, const Value& in, Args args) {
     double p = powerOfTen(k);
     return Value::floating(std::round(x * p) / p);
   }
-  if (k == 0) return Value::integer(toIntSaturating(std::round(x)));
+  if (k == 0) return Value::integer(truncateToInt64(std::round(x)));
   double p = powerOfTen(-static_cast<double>(k));
-  return Value::integer(toIntSaturating(p * std::round(x / p)));
+  return Value::integer(truncateToInt64(p * std::round(x / p)));
 }
 
 Value filterAtMost(Renderer& r, const Value& in, Args args) {
@@ -227,7 +219,7 @@ Value filterAtMost(Renderer& r, const Value& in, Args args) {
   double n = toNumber(in);
   double m = toNumber(a);
   auto kindOfArg = [&](double x) {
-    return a.is(Kind::Integer) ? Value::integer(toIntSaturating(x)) : Value::floating(x);
+    return a.is(Kind::Integer) ? Value::integer(truncateToInt64(x)) : Value::floating(x);
   };
   if (in.is(Kind::String)) {
     if (!strictFloat(in)) return kindOfArg(std::fmin(m, 0));
@@ -236,11 +228,11 @@ Value filterAtMost(Renderer& r, const Value& in, Args args) {
     return kindOfArg(std::fmin(m, 0));
   } else if (a.isNil()) {
     double x = std::fmin(n, 0);
-    return in.is(Kind::Integer) ? Value::integer(toIntSaturating(x)) : Value::floating(x);
+    return in.is(Kind::Integer) ? Value::integer(truncateToInt64(x)) : Value::floating(x);
   }
   double x = std::fmin(n, m);
-  if (in.is(Kind::Integer) && a.is(Kind::Integer)) return Value::integer(toIntSaturating(x));
-  if (a.is(Kind::Integer) && x == m) return Value::integer(toIntSaturating(x));
+  if (in.is(Kind::Integer) && a.is(Kind::Integer)) return Value::integer(truncateToInt64(x));
+  if (a.is(Kind::Integer) && x == m) return Value::integer(truncateToInt64(x));
   return Value::floating(x);
 }
 
@@ -257,9 +249,9 @@ Value filterAtLeast(Renderer& r, const Value& in, Args args) {
   }
   double x = std::fmax(n, m);
   bool intIn = in.is(Kind::Integer);
-  if (intIn && (a.is(Kind::Integer) || a.isNil())) return Value::integer(toIntSaturating(x));
-  if (intIn && isWhole(x)) return Value::integer(toIntSaturating(x));
-  if (a.is(Kind::Integer) && x == m) return Value::integer(toIntSaturating(x));
+  if (intIn && (a.is(Kind::Integer) || a.isNil())) return Value::integer(truncateToInt64(x));
+  if (intIn && isWhole(x)) return Value::integer(truncateToInt64(x));
+  if (a.is(Kind::Integer) && x == m) return Value::integer(truncateToInt64(x));
   return Value::floating(x);
 }
 
