@@ -17,6 +17,14 @@ namespace mervalt {
 // take the whole machine.
 inline constexpr std::size_t kMaxCallMemory = std::size_t{2} << 30;
 
+// Raw blocks that each thread keeps between calls, so that a call reuses
+// memory whose pages are already mapped instead of faulting fresh pages in
+// and handing them back every time. Only blocks of the arena's sizes (powers
+// of two from 64 KiB) are kept, at most this many bytes per thread; they are
+// released when the thread ends. Their contents never carry over: a block is
+// raw memory to the arena that takes it next.
+inline constexpr std::size_t kMaxCachedBlockBytes = std::size_t{4} << 20;
+
 // The heap below every arena of a call. It counts allocations so that tests
 // can make the Nth one fail; in normal use `failAt` is 0 and nothing fails
 // except a real out-of-memory condition. Failure is std::bad_alloc.
@@ -33,6 +41,8 @@ class HeapResource final : public std::pmr::memory_resource {
     if (bytes > kMaxCallMemory - used_) throw std::bad_alloc();
     used_ += bytes;
   }
+  // Gives back bytes that charge() counted.
+  void release(std::size_t bytes) { used_ -= bytes < used_ ? bytes : used_; }
   uint64_t allocations() const { return count_; }
 
  private:
@@ -48,18 +58,27 @@ class HeapResource final : public std::pmr::memory_resource {
 };
 
 // A monotonic arena: allocation is a pointer bump, nothing is freed until the
-// arena dies. Every Value, string, syntax tree node and renderer map of one
-// call lives in one of these.
-class Arena {
+// arena dies. Every Value, string, syntax tree node and renderer structure of
+// one call lives in one of these. Blocks come from the upstream resource in
+// powers of two, the first one sized from a hint so that a typical call takes
+// one or two blocks.
+class Arena final : public std::pmr::memory_resource {
  public:
-  explicit Arena(std::pmr::memory_resource* upstream) : mr_(kFirstBlock, upstream) {}
+  explicit Arena(std::pmr::memory_resource* upstream, std::size_t sizeHint = 0);
+  ~Arena() override;
   Arena(const Arena&) = delete;
   Arena& operator=(const Arena&) = delete;
 
-  std::pmr::memory_resource* resource() { return &mr_; }
+  std::pmr::memory_resource* resource() { return this; }
 
   void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t)) {
-    return mr_.allocate(bytes == 0 ? 1 : bytes, align);
+    std::size_t pad = (align - reinterpret_cast<uintptr_t>(cur_)) & (align - 1);
+    if (bytes + pad <= static_cast<std::size_t>(end_ - cur_)) {
+      char* p = cur_ + pad;
+      cur_ = p + bytes;
+      return p;
+    }
+    return allocateSlow(bytes, align);
   }
 
   // Uninitialised storage for `n` objects of a trivially copyable T; throws
@@ -91,8 +110,23 @@ class Arena {
   }
 
  private:
-  static constexpr std::size_t kFirstBlock = 16 * 1024;
-  std::pmr::monotonic_buffer_resource mr_;
+  struct Block {
+    Block* previous;
+    std::size_t size;
+  };
+
+  void* do_allocate(std::size_t bytes, std::size_t align) override { return allocate(bytes, align); }
+  void do_deallocate(void*, std::size_t, std::size_t) override {}
+  bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
+    return this == &other;
+  }
+  void* allocateSlow(std::size_t bytes, std::size_t align);
+
+  std::pmr::memory_resource* upstream_;
+  Block* blocks_ = nullptr;
+  char* cur_;
+  char* end_;
+  std::size_t nextSize_;  // the size of the next block; doubles with every block
 };
 
 // A growable text that lives in the arena, object and bytes both, so a view of

@@ -102,7 +102,7 @@ Value Renderer::evaluateProperty(const Node& node) {
     if (auto v = forloopMember(m)) return *v;
   Value obj = evaluate(objNode);
   if (obj.is(Kind::Object)) {
-    ObjectMap& map = obj.map();
+    const ObjectMap& map = obj.map();
     if (m == "parentloop") {
       // Any integer here names a loop record; one that names none
       // (negative, or beyond the running loops) gives nil.
@@ -140,7 +140,7 @@ Value Renderer::evaluateRange(const Node& node) {
   Value end = evaluate(node.children[1]);
   if (start.is(Kind::Float) && node.children[0].kind != NodeKind::Float) return Value::error(kInvalidInteger);
   if (end.is(Kind::Float) && node.children[1].kind != NodeKind::Float) return Value::error(kInvalidInteger);
-  return Value::range(rangeBound(start), rangeBound(end));
+  return Value::range(arena_, rangeBound(start), rangeBound(end));
 }
 
 Value Renderer::evaluateComparison(const Node& node) {

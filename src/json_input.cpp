@@ -1,14 +1,17 @@
-// json_input.cpp: reading the JSON document of a call into Values in the call arena.
+// json_input.cpp: reading the JSON document of a call into Values in the call
+// arena. simdjson finds the document's structure and checks its UTF-8 and its
+// strings; one pass over that structure checks the grammar and builds the
+// Values.
 #include "json_input.h"
 
 #include <simdjson.h>
 
 #include <charconv>
 #include <cmath>
-#include <limits>
-#include <memory_resource>
+#include <cstring>
+#include <memory>
+#include <span>
 #include <system_error>
-#include <vector>
 
 #include "arena.h"
 
@@ -16,18 +19,8 @@ namespace mervalt {
 
 namespace {
 
-namespace od = simdjson::ondemand;
-
 bool isJsonSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// A scalar token as the reader hands it over runs up to the next token, so it
-// may carry the whitespace that follows it.
-std::string_view trimTrailingSpace(std::string_view token) {
-  std::size_t n = token.size();
-  while (n > 0 && isJsonSpace(token[n - 1])) --n;
-  return token.substr(0, n);
-}
 
 const char* skipDigits(const char* p, const char* end) {
   while (p != end && isDigit(*p)) ++p;
@@ -140,11 +133,11 @@ int64_t rangeBound(const Value& v) {
 
 // An object with the reserved range key: the range of its "start" and "end",
 // or nil when either is missing.
-Value rangeFrom(const ObjectMap& m) {
+Value rangeFrom(const ObjectMap& m, Arena& arena) {
   const Value* start = m.get("start");
   const Value* end = m.get("end");
   if (!start || !end) return Value::nil();
-  return Value::range(rangeBound(*start), rangeBound(*end));
+  return Value::range(arena, rangeBound(*start), rangeBound(*end));
 }
 
 // An object with the reserved drop key: its "display" text and whether its
@@ -157,242 +150,238 @@ Value dropFrom(const ObjectMap& m) {
   return Value::drop(display->is(Kind::String) ? display->str() : std::string_view(), flag);
 }
 
-constexpr std::string_view kRangeKey = "_mervalt_range";
-constexpr std::string_view kDropKey = "_mervalt_boolean_drop";
-
-// Walks the reader's values depth first and builds Values in the arena.
-// Open arrays and objects are frames on an explicit stack, so that no input
-// deepens the thread's stack. Elements and entries of the open containers
-// wait on two shared stacks until their container is complete and its exact
-// size is known. Methods return false once the document proves unreadable.
-class Converter {
+// A stack in the arena that grows by doubling; what it gives up stays in the
+// arena, at most as much again as it holds at its largest.
+template <class T>
+class ArenaStack {
  public:
-  explicit Converter(Arena& arena)
-      : arena_(arena), frames_(arena.resource()), values_(arena.resource()), keys_(arena.resource()) {
-    frames_.reserve(16);
-    values_.reserve(64);
-    keys_.reserve(32);
+  explicit ArenaStack(Arena& arena) : arena_(arena) {}
+  std::size_t size() const { return size_; }
+  T* at(std::size_t i) { return data_ + i; }
+  void push(const T& v) {
+    if (size_ == cap_) grow();
+    data_[size_++] = v;
+  }
+  void resize(std::size_t n) { size_ = n; }
+
+ private:
+  void grow() {
+    std::size_t cap = cap_ == 0 ? 64 : cap_ * 2;
+    T* data = arena_.allocArray<T>(cap);
+    if (size_ != 0) std::memcpy(static_cast<void*>(data), data_, size_ * sizeof(T));
+    data_ = data;
+    cap_ = cap;
   }
 
-  // Reads the outermost array or object of `doc`.
-  bool root(od::document& doc, od::json_type type, Value& out) {
-    if (type == od::json_type::array) {
-      od::array a;
-      if (doc.get_array().get(a) != simdjson::SUCCESS || !openArray(a)) return false;
-    } else {
-      od::object o;
-      if (doc.get_object().get(o) != simdjson::SUCCESS || !openObject(o)) return false;
+  Arena& arena_;
+  T* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t cap_ = 0;
+};
+
+// Builds Values from the structural index of a document in one forward pass.
+// The index lists the position of every bracket, brace, colon and comma and
+// the first byte of every string, number and literal; this pass checks the
+// grammar between them and reads each scalar. Open arrays and objects are
+// frames on an explicit stack, so no input deepens the thread's stack, and
+// their elements and keys wait on two shared stacks until the container is
+// complete and its size known. Strings without escapes are borrowed from the
+// padded copy of the text, which lives as long as the call.
+class Builder {
+ public:
+  Builder(Arena& arena, std::string_view text, std::span<const uint32_t> index,
+          const simdjson::internal::dom_parser_implementation& reader)
+      : arena_(arena), text_(text), index_(index), reader_(reader), values_(arena), keys_(arena) {}
+
+  // The document's Value; false when the document proves unreadable.
+  bool build(Value& out) {
+    std::size_t pos = 0;
+    for (;;) {
+      Value v;
+      bool opened = false;
+      if (!openOrRead(pos, v, opened)) return false;
+      if (opened) continue;  // its first element comes next
+      // Attach the finished value; every closing bracket finishes another.
+      for (;;) {
+        if (depth_ == 0) {
+          out = v;
+          return pos == index_.size();
+        }
+        values_.push(v);
+        if (pos == index_.size()) return false;
+        char sep = charAt(pos++);
+        Frame& f = frames_[depth_ - 1];
+        if (sep == ',') {
+          if (f.isObject && !readKey(pos)) return false;
+          break;
+        }
+        if (sep != (f.isObject ? '}' : ']')) return false;
+        if (!close(f, v)) return false;
+        --depth_;
+      }
     }
-    if (!run()) return false;
-    out = values_.back();
-    return true;
   }
 
  private:
   struct Frame {
-    od::array_iterator items;    // arrays
-    od::object_iterator fields;  // objects
-    std::size_t base;            // first element or key of this container on its stack
+    std::size_t valueBase;  // first element of this container on values_
+    std::size_t keyBase;    // first key of this object on keys_
     bool isObject;
-    bool started;   // a child has been visited; the next visit moves past it
-    bool reserved;  // a key that makes the object a range or a drop was seen
   };
 
-  bool run() {
-    while (!frames_.empty()) {
-      od::value child;
-      bool more;
-      if (!nextChild(frames_.back(), child, more)) return false;
-      if (!more) {
-        if (!close()) return false;
-        continue;
-      }
-      od::json_type type;
-      if (child.type().get(type) != simdjson::SUCCESS) return false;
-      if (type == od::json_type::array || type == od::json_type::object) {
-        if (!open(child, type)) return false;
-        continue;
-      }
-      Value v;
-      if (!scalar(child, type, v)) return false;
-      values_.push_back(v);
-    }
-    return true;
+  char charAt(std::size_t pos) const { return text_[index_[pos]]; }
+
+  // The token at `pos` up to the next structural position, without the JSON
+  // whitespace after it.
+  std::string_view token(std::size_t pos) const {
+    std::size_t begin = index_[pos];
+    std::size_t end = pos + 1 < index_.size() ? index_[pos + 1] : text_.size();
+    while (end > begin && isJsonSpace(text_[end - 1])) --end;
+    return text_.substr(begin, end - begin);
   }
 
-  bool open(od::value& v, od::json_type type) {
-    if (frames_.size() >= static_cast<std::size_t>(kMaxJsonDepth)) return false;
-    if (type == od::json_type::array) {
-      od::array a;
-      return v.get_array().get(a) == simdjson::SUCCESS && openArray(a);
-    }
-    od::object o;
-    return v.get_object().get(o) == simdjson::SUCCESS && openObject(o);
-  }
-
-  bool openArray(od::array& a) {
-    Frame f{};
-    if (a.begin().get(f.items) != simdjson::SUCCESS) return false;
-    f.base = values_.size();
-    frames_.push_back(f);
-    return true;
-  }
-
-  bool openObject(od::object& o) {
-    Frame f{};
-    if (o.begin().get(f.fields) != simdjson::SUCCESS) return false;
-    f.base = keys_.size();
-    f.isObject = true;
-    frames_.push_back(f);
-    return true;
-  }
-
-  // Moves to the next element or entry of `f`; for an entry, stacks its key.
-  bool nextChild(Frame& f, od::value& child, bool& more) {
-    if (f.isObject) {
-      if (f.started) ++f.fields;
-      f.started = true;
-      more = f.fields != f.fields;  // "still open"; the argument is not used
-      if (!more) return true;
-      od::field field;
-      std::string_view key;
-      if ((*f.fields).get(field) != simdjson::SUCCESS) return false;
-      if (field.unescaped_key().get(key) != simdjson::SUCCESS) return false;
-      f.reserved = f.reserved || key == kRangeKey || key == kDropKey;
-      keys_.push_back(arena_.copy(key));
-      child = field.value();
+  // Reads the value at `pos` into `v`, or opens the container there (sets
+  // `opened`; an empty container is read whole).
+  bool openOrRead(std::size_t& pos, Value& v, bool& opened) {
+    if (pos == index_.size()) return false;
+    char c = charAt(pos);
+    if (c != '[' && c != '{') return scalar(pos++, v);
+    if (depth_ == static_cast<std::size_t>(kMaxJsonDepth)) return false;
+    ++pos;
+    if (pos == index_.size()) return false;
+    bool isObject = c == '{';
+    if (charAt(pos) == (isObject ? '}' : ']')) {
+      ++pos;
+      v = isObject ? Value::object(ObjectMap::make(arena_, kNoKeys, {})) : Value::array({});
       return true;
     }
-    if (f.started) ++f.items;
-    f.started = true;
-    more = f.items != f.items;
-    return !more || (*f.items).get(child) == simdjson::SUCCESS;
+    frames_[depth_++] = Frame{values_.size(), keys_.size(), isObject};
+    opened = true;
+    return !isObject || readKey(pos);
   }
 
-  bool scalar(od::value& v, od::json_type type, Value& out) {
-    switch (type) {
-      case od::json_type::number: return numberValue(trimTrailingSpace(v.raw_json_token()), out);
-      case od::json_type::string: {
+  // A key and its colon; `pos` moves to the value.
+  bool readKey(std::size_t& pos) {
+    if (pos + 1 >= index_.size() || charAt(pos) != '"' || charAt(pos + 1) != ':') return false;
+    std::string_view key;
+    if (!string(pos, key)) return false;
+    keys_.push(key);
+    pos += 2;
+    return true;
+  }
+
+  bool scalar(std::size_t pos, Value& v) {
+    std::string_view t = token(pos);
+    switch (t[0]) {
+      case '"': {
         std::string_view s;
-        if (v.get_string().get(s) != simdjson::SUCCESS) return false;
-        out = Value::string(arena_.copy(s));
+        if (!string(pos, s)) return false;
+        v = Value::string(s);
         return true;
       }
-      case od::json_type::boolean: {
-        bool b;
-        if (v.get_bool().get(b) != simdjson::SUCCESS) return false;
-        out = Value::boolean(b);
-        return true;
-      }
-      case od::json_type::null: {
-        bool isNull = false;
-        out = Value::nil();
-        return v.is_null().get(isNull) == simdjson::SUCCESS && isNull;
-      }
-      case od::json_type::array:
-      case od::json_type::object: return false;
+      case 't': v = Value::boolean(true); return t == "true";
+      case 'f': v = Value::boolean(false); return t == "false";
+      case 'n': v = Value::nil(); return t == "null";
+      default: return numberValue(t, v);
     }
-    return false;
   }
 
-  // Completes the innermost container and stacks its Value.
-  bool close() {
-    Frame f = frames_.back();
-    frames_.pop_back();
-    if (f.isObject) return closeObject(f);
-    std::size_t n = values_.size() - f.base;
-    std::span<const Value> items(values_.data() + f.base, n);
-    Value array = Value::array(arena_.copyArray(items));
-    values_.resize(f.base);
-    values_.push_back(array);
+  // The string whose opening quote is at `pos`: borrowed from the text when
+  // it has no escapes (the reader has checked its bytes already), else
+  // unescaped into the arena, which also checks the escapes.
+  bool string(std::size_t pos, std::string_view& out) {
+    std::string_view t = token(pos);
+    if (t.size() < 2 || t.back() != '"') return false;
+    std::string_view body = t.substr(1, t.size() - 2);
+    if (std::memchr(body.data(), '\\', body.size()) == nullptr) {
+      out = body;
+      return true;
+    }
+    auto* dst = arena_.allocArray<uint8_t>(body.size() + simdjson::SIMDJSON_PADDING);
+    uint8_t* end = reader_.parse_string(reinterpret_cast<const uint8_t*>(body.data()), dst);
+    if (end == nullptr) return false;
+    out = {reinterpret_cast<const char*>(dst), static_cast<std::size_t>(end - dst)};
     return true;
   }
 
-  // Builds the map of the object's entries; a repeated key makes the
-  // document unreadable.
-  bool closeObject(const Frame& f) {
-    std::size_t n = keys_.size() - f.base;
-    std::size_t valueBase = values_.size() - n;
-    ObjectMap* map = arena_.make<ObjectMap>(arena_.resource());
-    map->reserve(n);
-    for (std::size_t i = 0; i < n; ++i) {
-      if (!map->putIfAbsent(keys_[f.base + i], values_[valueBase + i])) return false;
+  // Completes the innermost container into `v`; false for an object that
+  // repeats a key.
+  bool close(const Frame& f, Value& v) {
+    std::size_t n = values_.size() - f.valueBase;
+    std::span<const Value> items(values_.at(f.valueBase), n);
+    values_.resize(f.valueBase);
+    if (!f.isObject) {
+      v = Value::array(arena_.copyArray(items));
+      return true;
     }
-    keys_.resize(f.base);
-    values_.resize(valueBase);
-    if (f.reserved && map->get(kRangeKey)) {
-      values_.push_back(rangeFrom(*map));
-    } else if (f.reserved && map->get(kDropKey)) {
-      values_.push_back(dropFrom(*map));
+    std::span<const std::string_view> keys(keys_.at(f.keyBase), n);
+    keys_.resize(f.keyBase);
+    const Shape* shape = shapeOf(keys);
+    if (shape == nullptr) return false;
+    const ObjectMap* map = ObjectMap::make(arena_, *shape, items);
+    if (shape->has(Shape::kRangeKey)) {
+      v = rangeFrom(*map, arena_);
+    } else if (shape->has(Shape::kDropKey)) {
+      v = dropFrom(*map);
     } else {
-      values_.push_back(Value::object(map));
+      v = Value::object(map);
     }
     return true;
   }
+
+  // The records of an array usually share their keys: the last two shapes
+  // made at this depth are tried before a new one is made (and checked for
+  // repeated keys).
+  const Shape* shapeOf(std::span<const std::string_view> keys) {
+    const Shape** recent = recentShapes_[depth_ - 1];
+    for (int i = 0; i < 2; ++i) {
+      if (recent[i] != nullptr && recent[i]->sameKeys(keys)) {
+        if (i == 1) std::swap(recent[0], recent[1]);
+        return recent[0];
+      }
+    }
+    const Shape* shape = Shape::make(arena_, keys);
+    if (shape != nullptr) {
+      recent[1] = recent[0];
+      recent[0] = shape;
+    }
+    return shape;
+  }
+
+  static constexpr Shape kNoKeys{nullptr, 0};
 
   Arena& arena_;
-  std::pmr::vector<Frame> frames_;
-  std::pmr::vector<Value> values_;
-  std::pmr::vector<std::string_view> keys_;
+  std::string_view text_;
+  std::span<const uint32_t> index_;
+  const simdjson::internal::dom_parser_implementation& reader_;
+  ArenaStack<Value> values_;
+  ArenaStack<std::string_view> keys_;
+  std::size_t depth_ = 0;
+  Frame frames_[kMaxJsonDepth];
+  const Shape* recentShapes_[kMaxJsonDepth][2] = {};
 };
-
-// A document that is a single scalar: its token must be the last one.
-bool readRootScalar(od::document& doc, od::json_type type, std::string_view json,
-                    Arena& arena, Value& out) {
-  std::string_view token;
-  if (doc.raw_json_token().get(token) != simdjson::SUCCESS) return false;
-  if (token.data() + token.size() != json.data() + json.size()) return false;
-  switch (type) {
-    case od::json_type::number: return numberValue(trimTrailingSpace(token), out);
-    case od::json_type::string: {
-      std::string_view s;
-      if (doc.get_string().get(s) != simdjson::SUCCESS) return false;
-      out = Value::string(arena.copy(s));
-      return true;
-    }
-    case od::json_type::boolean: {
-      bool b;
-      if (doc.get_bool().get(b) != simdjson::SUCCESS) return false;
-      out = Value::boolean(b);
-      return true;
-    }
-    case od::json_type::null: {
-      bool isNull = false;
-      return doc.is_null().get(isNull) == simdjson::SUCCESS && isNull;
-    }
-    case od::json_type::array:
-    case od::json_type::object: return false;
-  }
-  return false;
-}
-
-bool readRoot(od::document& doc, std::string_view json, Arena& arena, Value& out) {
-  od::json_type type;
-  if (doc.type().get(type) != simdjson::SUCCESS) return false;
-  if (type != od::json_type::array && type != od::json_type::object) {
-    return readRootScalar(doc, type, json, arena, out);
-  }
-  Converter convert(arena);
-  if (!convert.root(doc, type, out)) return false;
-  // Anything after the outermost array or object is trailing content.
-  const char* rest = nullptr;
-  return doc.current_location().get(rest) == simdjson::OUT_OF_BOUNDS;
-}
 
 }  // namespace
 
 Value readJsonDocument(std::string_view json, Arena& arena) {
   // The reader scans in blocks and needs readable padding past the text.
-  simdjson::padded_string padded(json);
-  if (padded.data() == nullptr) return Value::nil();
-  od::parser parser;
-  od::document doc;
-  if (parser.iterate(padded).get(doc) != simdjson::SUCCESS) return Value::nil();
-  Value out;
-  if (!readRoot(doc, std::string_view(padded.data(), padded.size()), arena, out)) {
+  std::size_t padded = json.size() + simdjson::SIMDJSON_PADDING;
+  char* text = arena.allocArray<char>(padded);
+  std::memcpy(text, json.data(), json.size());
+  std::memset(text + json.size(), ' ', simdjson::SIMDJSON_PADDING);
+
+  std::unique_ptr<simdjson::internal::dom_parser_implementation> reader;
+  auto error = simdjson::get_active_implementation()->create_dom_parser_implementation(
+      json.size(), kMaxJsonDepth, reader);
+  if (error == simdjson::MEMALLOC) throw std::bad_alloc();
+  if (error != simdjson::SUCCESS) return Value::nil();
+  if (reader->stage1(reinterpret_cast<const uint8_t*>(text), json.size(), simdjson::stage1_mode::regular) !=
+      simdjson::SUCCESS)
     return Value::nil();
-  }
-  return out;
+  std::span<const uint32_t> index(reader->structural_indexes.get(), reader->n_structural_indexes);
+  Builder builder(arena, std::string_view(text, json.size()), index, *reader);
+  Value out;
+  return builder.build(out) ? out : Value::nil();
 }
 
 }  // namespace mervalt

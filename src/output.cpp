@@ -1,4 +1,4 @@
-// output.cpp: the heap below the call arenas and the render output buffer.
+// output.cpp: the render output buffer.
 #include "output.h"
 
 #include <cstdint>
@@ -7,16 +7,6 @@
 #include "arena.h"
 
 namespace mervalt {
-
-void* HeapResource::do_allocate(std::size_t bytes, std::size_t align) {
-  charge(bytes);
-  return ::operator new(bytes, std::align_val_t(align < 8 ? 8 : align));
-}
-
-void HeapResource::do_deallocate(void* p, std::size_t bytes, std::size_t align) {
-  used_ -= bytes < used_ ? bytes : used_;
-  ::operator delete(p, std::align_val_t(align < 8 ? 8 : align));
-}
 
 namespace {
 

@@ -43,6 +43,14 @@ struct RenderDepthError : RenderLimitError {
   RenderDepthError() : RenderLimitError("nesting too deep") {}
 };
 
+// The keys of a forloop object, and of one that also names its parent loop's
+// record (read back by `forloop.parentloop`).
+inline constexpr std::string_view kForloopKeys[] = {"index",  "index0", "first",   "last",
+                                                    "length", "rindex", "rindex0", "name",
+                                                    "_parentloop_index"};
+inline constexpr Shape kForloopShape{kForloopKeys, 8};
+inline constexpr Shape kForloopShapeWithParent{kForloopKeys, 9};
+
 // One running iteration of a for loop.
 struct LoopRecord {
   int64_t index, index0, length, rindex, rindex0;
@@ -118,8 +126,6 @@ class Renderer {
   Arena& scratch() { return arena_; }
   OutputBuffer& output() { return output_; }
   std::string_view display(const Value& v) { return toString(v, arena_); }
-  // A map in the scratch arena, for results and loop objects.
-  ObjectMap* newMap() { return arena_.make<ObjectMap>(arena_.resource()); }
 
  private:
   friend struct DepthGuard;

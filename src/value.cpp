@@ -1,6 +1,8 @@
 // value.cpp: the object map and the operations shared by every kind of Value.
 #include "value.h"
 
+#include "arena.h"
+
 #include <algorithm>
 #include <bit>
 #include <charconv>
@@ -11,9 +13,6 @@ namespace mervalt {
 
 namespace {
 
-// Maps up to this many entries are searched linearly; larger ones keep an
-// open-addressing index at most half full.
-constexpr std::size_t kLinearLimit = 8;
 constexpr std::size_t kMinIndexSlots = 32;
 
 uint64_t load64(const char* p) {
@@ -133,82 +132,94 @@ std::optional<Value> rangeProperty(const Value& v, std::string_view name) {
 
 }  // namespace
 
-// ---------------------------------------------------------------- ObjectMap
+// ------------------------------------------------------------ Shape, ObjectMap
 
-std::ptrdiff_t ObjectMap::find(std::string_view key, uint32_t hash) const {
-  if (index_.empty()) {
-    for (std::size_t i = 0; i < entries_.size(); ++i) {
-      const Entry& e = entries_[i];
-      if (e.hash == hash && e.key == key) return static_cast<std::ptrdiff_t>(i);
+namespace {
+
+constexpr std::string_view kReservedPrefix = "_mervalt_";
+
+bool samePairwise(std::span<const std::string_view> keys) {
+  for (std::size_t i = 1; i < keys.size(); ++i) {
+    for (std::size_t j = 0; j < i; ++j) {
+      if (keys[i] == keys[j]) return true;
     }
-    return -1;
   }
-  std::size_t mask = index_.size() - 1;
-  for (std::size_t slot = hash & mask;; slot = (slot + 1) & mask) {
-    uint32_t at = index_[slot];
-    if (at == 0) return -1;
-    const Entry& e = entries_[at - 1];
-    if (e.hash == hash && e.key == key) return static_cast<std::ptrdiff_t>(at - 1);
-  }
+  return false;
 }
 
-void ObjectMap::rebuildIndex() {
-  std::size_t slots = std::max(kMinIndexSlots, std::bit_ceil(entries_.size() * 2));
-  if (entries_.capacity() > entries_.size()) {
-    slots = std::max(slots, std::bit_ceil(entries_.capacity() * 2));
+}  // namespace
+
+const Shape* Shape::make(Arena& arena, std::span<const std::string_view> keys) {
+  if (keys.size() >= UINT32_MAX / 2) throw std::bad_alloc();
+  auto* copy = arena.allocArray<std::string_view>(keys.size());
+  uint8_t flags = 0;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    copy[i] = keys[i];
+    if (keys[i].starts_with(kReservedPrefix)) {
+      flags |= kReservedKey;
+      if (keys[i] == "_mervalt_range") flags |= kRangeKey;
+      if (keys[i] == "_mervalt_boolean_drop") flags |= kDropKey;
+    }
   }
-  index_.assign(slots, 0);
+  auto* shape = arena.make<Shape>(copy, static_cast<uint32_t>(keys.size()));
+  shape->flags_ = flags;
+  if (keys.size() <= kLinearLimit) return samePairwise(keys) ? nullptr : shape;
+
+  // Larger shapes get a hash index at most half full; building it finds
+  // repeated keys on the way.
+  std::size_t slots = std::max(kMinIndexSlots, std::bit_ceil(keys.size() * 2));
+  uint32_t* index = arena.allocArray<uint32_t>(slots);
+  std::memset(index, 0, slots * sizeof(uint32_t));
   std::size_t mask = slots - 1;
-  for (std::size_t i = 0; i < entries_.size(); ++i) {
-    std::size_t slot = entries_[i].hash & mask;
-    while (index_[slot] != 0) slot = (slot + 1) & mask;
-    index_[slot] = static_cast<uint32_t>(i + 1);
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    std::size_t slot = hashKey(keys[i]) & mask;
+    for (; index[slot] != 0; slot = (slot + 1) & mask) {
+      if (copy[index[slot] - 1] == keys[i]) return nullptr;
+    }
+    index[slot] = static_cast<uint32_t>(i + 1);
   }
+  shape->index_ = index;
+  shape->mask_ = static_cast<uint32_t>(mask);
+  return shape;
 }
 
-void ObjectMap::append(std::string_view key, const Value& value, uint32_t hash) {
-  // Positions are stored as 32-bit numbers in the index.
-  if (entries_.size() >= UINT32_MAX - 1) throw std::bad_alloc();
-  entries_.push_back({key, value, hash});
-  std::size_t n = entries_.size();
-  if (index_.empty() && n <= kLinearLimit) return;
-  if (n * 2 > index_.size()) {
-    rebuildIndex();
-    return;
+bool Shape::sameKeys(std::span<const std::string_view> keys) const {
+  if (keys.size() != size_) return false;
+  for (std::size_t i = 0; i < keys.size(); ++i) {
+    if (keys[i] != keys_[i]) return false;
   }
-  std::size_t mask = index_.size() - 1;
-  std::size_t slot = hash & mask;
-  while (index_[slot] != 0) slot = (slot + 1) & mask;
-  index_[slot] = static_cast<uint32_t>(n);
-}
-
-void ObjectMap::put(std::string_view key, const Value& value) {
-  uint32_t hash = hashKey(key);
-  std::ptrdiff_t at = find(key, hash);
-  if (at >= 0) {
-    entries_[static_cast<std::size_t>(at)].value = value;
-    return;
-  }
-  append(key, value, hash);
-}
-
-bool ObjectMap::putIfAbsent(std::string_view key, const Value& value) {
-  uint32_t hash = hashKey(key);
-  if (find(key, hash) >= 0) return false;
-  append(key, value, hash);
   return true;
 }
 
-void ObjectMap::reserve(std::size_t n) {
-  if (n <= entries_.capacity()) return;
-  entries_.reserve(n);
-  if (n > kLinearLimit && n * 2 > index_.size()) rebuildIndex();
+int32_t Shape::find(std::string_view key) const {
+  if (index_ == nullptr) {
+    for (uint32_t i = 0; i < size_; ++i) {
+      if (keys_[i] == key) return static_cast<int32_t>(i);
+    }
+    return -1;
+  }
+  for (std::size_t slot = hashKey(key) & mask_;; slot = (slot + 1) & mask_) {
+    uint32_t at = index_[slot];
+    if (at == 0) return -1;
+    if (keys_[at - 1] == key) return static_cast<int32_t>(at - 1);
+  }
 }
 
-const Value* ObjectMap::get(std::string_view key) const {
-  if (entries_.empty()) return nullptr;
-  std::ptrdiff_t at = find(key, hashKey(key));
-  return at < 0 ? nullptr : &entries_[static_cast<std::size_t>(at)].value;
+const ObjectMap* ObjectMap::make(Arena& arena, const Shape& shape, std::span<const Value> values) {
+  std::span<Value> copy = arena.copyArray(values);
+  return arena.make<ObjectMap>(&shape, copy.data());
+}
+
+const ObjectMap* ObjectMap::fromEntries(Arena& arena, std::span<const std::string_view> keys,
+                                        std::span<const Value> values) {
+  const Shape* shape = Shape::make(arena, keys);
+  return shape ? make(arena, *shape, values) : nullptr;
+}
+
+Value Value::range(Arena& arena, int64_t start, int64_t end) {
+  Value v(Kind::Range);
+  v.u_.r = arena.make<RangeBounds>(RangeBounds{start, end});
+  return v;
 }
 
 // --------------------------------------------------------------- operations
@@ -300,6 +311,13 @@ std::optional<Value> get(const Value& v, std::string_view name) {
     case Kind::Range: return rangeProperty(v, name);
     default: return std::nullopt;
   }
+}
+
+std::optional<Value> get(const Value& v, std::string_view name, LookupCache& cache) {
+  if (!v.is(Kind::Object) || name.empty()) return get(v, name);
+  if (const Value* found = v.map().get(name, cache)) return *found;
+  if (name == "size") return Value::integer(static_cast<int64_t>(v.map().size()));
+  return std::nullopt;
 }
 
 std::optional<Value> getIndex(const Value& v, int64_t index) {

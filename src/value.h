@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <memory_resource>
+#include <new>
 #include <optional>
 #include <span>
 #include <string_view>
@@ -32,12 +33,20 @@ enum class Kind : uint8_t {
   BooleanDrop,
 };
 
-// A tagged union, copied by value. Strings, element lists and maps are
-// borrowed handles into an arena; copies share them and nothing is ever
-// modified in place after construction (except maps while being built).
+// The bounds of a range Value, kept out of line so that a Value stays two
+// words long.
+struct RangeBounds {
+  int64_t start, end;
+};
+
+// A tagged union of two words, copied by value. Strings, element lists, maps
+// and range bounds are borrowed handles into an arena (or the template
+// text); copies share them and nothing is modified after construction.
+// Lengths are 32-bit: a call never holds 4 GiB (kMaxCallMemory), and a
+// longer text from the caller fails the call (std::bad_alloc).
 class Value {
  public:
-  Value() : kind_(Kind::Nil), flag_(false) { u_.i = 0; }
+  Value() : kind_(Kind::Nil), flag_(false), len_(0) { u_.i = 0; }
 
   static Value nil() { return Value(); }
   static Value boolean(bool b) { Value v(Kind::Boolean); v.flag_ = b; return v; }
@@ -52,17 +61,15 @@ class Value {
   }
   static Value array(std::span<const Value> items) {
     Value v(Kind::Array);
-    v.u_.a = {items.data(), items.size()};
+    v.len_ = checkedLength(items.size());
+    v.u_.a = items.data();
     return v;
   }
-  static Value object(ObjectMap* map) { Value v(Kind::Object); v.u_.o = map; return v; }
+  static Value object(const ObjectMap* map) { Value v(Kind::Object); v.u_.o = map; return v; }
   static Value empty() { return Value(Kind::Empty); }
   static Value blank() { return Value(Kind::Blank); }
-  static Value range(int64_t start, int64_t end) {
-    Value v(Kind::Range);
-    v.u_.r = {start, end};
-    return v;
-  }
+  // A range whose bounds live in `arena`.
+  static Value range(Arena& arena, int64_t start, int64_t end);
 
   Kind kind() const { return kind_; }
   bool is(Kind k) const { return kind_ == k; }
@@ -72,67 +79,120 @@ class Value {
   bool asBool() const { return flag_; }           // Boolean value, BooleanDrop truthy flag
   int64_t asInt() const { return u_.i; }          // Integer
   double asFloat() const { return u_.f; }         // Float
-  std::string_view str() const { return {u_.s.ptr, u_.s.len}; }  // String, Error, BooleanDrop text
-  std::span<const Value> items() const { return {u_.a.ptr, u_.a.len}; }  // Array
-  ObjectMap& map() const { return *u_.o; }        // Object
-  int64_t rangeStart() const { return u_.r.start; }
-  int64_t rangeEnd() const { return u_.r.end; }
+  std::string_view str() const { return {u_.s, len_}; }  // String, Error, BooleanDrop text
+  std::span<const Value> items() const { return {u_.a, len_}; }  // Array
+  const ObjectMap& map() const { return *u_.o; }  // Object
+  int64_t rangeStart() const { return u_.r->start; }
+  int64_t rangeEnd() const { return u_.r->end; }
 
  private:
-  explicit Value(Kind k) : kind_(k), flag_(false) { u_.r = {0, 0}; }
+  explicit Value(Kind k) : kind_(k), flag_(false), len_(0) { u_.i = 0; }
+  static uint32_t checkedLength(std::size_t n) {
+    if (n > UINT32_MAX) throw std::bad_alloc();
+    return static_cast<uint32_t>(n);
+  }
   static Value bytes(Kind k, std::string_view s) {
     Value v(k);
-    v.u_.s = {s.data(), s.size()};
+    v.len_ = checkedLength(s.size());
+    v.u_.s = s.data();
     return v;
   }
 
   Kind kind_;
   bool flag_;
+  uint32_t len_;  // String/Error/BooleanDrop bytes, Array elements
   union {
     int64_t i;
     double f;
-    struct { const char* ptr; std::size_t len; } s;
-    struct { const Value* ptr; std::size_t len; } a;
-    ObjectMap* o;
-    struct { int64_t start, end; } r;
+    const char* s;
+    const Value* a;
+    const ObjectMap* o;
+    const RangeBounds* r;
   } u_;
 };
+static_assert(sizeof(Value) == 16);
 
-// Insertion-ordered map from byte-string keys to Values. Keys are borrowed:
-// whoever builds the map keeps their bytes alive as long as the map. Small
-// maps are searched linearly by hash; larger ones build an index.
-class ObjectMap {
+// The keys of an object, in order. Objects with the same keys in the same
+// order (the records of a JSON array, the loop objects) share one Shape, so
+// a lookup can remember where it found a name and skip the search next time.
+// Keys are borrowed: whoever builds the shape keeps their bytes alive.
+class Shape {
  public:
-  explicit ObjectMap(std::pmr::memory_resource* mr) : entries_(mr), index_(mr) {}
+  // Which reserved keys the shape holds; display and the JSON reader only
+  // look further when one is set.
+  enum Flag : uint8_t {
+    kRangeKey = 1,    // _mervalt_range
+    kDropKey = 2,     // _mervalt_boolean_drop
+    kReservedKey = 4  // any key starting with "_mervalt_"
+  };
 
-  // Replaces the value of an existing key in place (keeping its position and
-  // its first key bytes); appends a new key at the end.
-  void put(std::string_view key, const Value& value);
-  // Appends a new key and returns true; leaves the map unchanged and returns
-  // false when the key is already present.
-  bool putIfAbsent(std::string_view key, const Value& value);
-  // Makes room for `n` entries in all, so that filling a map of known size
-  // grows its storage once.
-  void reserve(std::size_t n);
-  const Value* get(std::string_view key) const;
+  // A shape over `n` keys that are known to be distinct and few (at most
+  // kLinearLimit); usable in constant expressions for fixed shapes.
+  constexpr Shape(const std::string_view* keys, uint32_t n) : keys_(keys), size_(n) {}
 
-  std::size_t size() const { return entries_.size(); }
-  bool empty() const { return entries_.empty(); }
-  std::string_view keyAt(std::size_t i) const { return entries_[i].key; }
-  const Value& valueAt(std::size_t i) const { return entries_[i].value; }
+  // A shape of `keys` (copied into `arena`), or null when a key repeats.
+  static const Shape* make(Arena& arena, std::span<const std::string_view> keys);
+
+  std::size_t size() const { return size_; }
+  std::string_view key(std::size_t i) const { return keys_[i]; }
+  bool sameKeys(std::span<const std::string_view> keys) const;
+  bool has(Flag f) const { return (flags_ & f) != 0; }
+  // The position of `key`, or -1.
+  int32_t find(std::string_view key) const;
+
+  // Shapes up to this size are searched linearly; larger ones keep a hash
+  // index built with the shape.
+  static constexpr std::size_t kLinearLimit = 16;
 
  private:
-  struct Entry {
-    std::string_view key;
-    Value value;
-    uint32_t hash;
-  };
-  std::ptrdiff_t find(std::string_view key, uint32_t hash) const;
-  void append(std::string_view key, const Value& value, uint32_t hash);
-  void rebuildIndex();
+  const std::string_view* keys_;
+  uint32_t size_;
+  uint32_t mask_ = 0;
+  const uint32_t* index_ = nullptr;  // open addressing: position + 1, 0 = free
+  uint8_t flags_ = 0;
+};
 
-  std::pmr::vector<Entry> entries_;
-  std::pmr::vector<uint32_t> index_;  // open addressing: entry position + 1, 0 = free
+// Where a lookup of one name found it last time: the shape and the position.
+// A syntax tree node keeps one for the name it reads.
+struct LookupCache {
+  const Shape* shape = nullptr;
+  int32_t position = -1;
+};
+
+// An object: a shape and one value per key, in the shape's order.
+class ObjectMap {
+ public:
+  ObjectMap(const Shape* shape, const Value* values) : shape_(shape), values_(values) {}
+
+  // An object of `shape` with a copy of `values` (one per key) in `arena`.
+  static const ObjectMap* make(Arena& arena, const Shape& shape, std::span<const Value> values);
+  // An object of the given entries, or null when a key repeats.
+  static const ObjectMap* fromEntries(Arena& arena, std::span<const std::string_view> keys,
+                                      std::span<const Value> values);
+
+  std::size_t size() const { return shape_->size(); }
+  bool empty() const { return shape_->size() == 0; }
+  const Shape& shape() const { return *shape_; }
+  std::string_view keyAt(std::size_t i) const { return shape_->key(i); }
+  const Value& valueAt(std::size_t i) const { return values_[i]; }
+
+  const Value* get(std::string_view key) const {
+    int32_t at = shape_->find(key);
+    return at < 0 ? nullptr : &values_[at];
+  }
+  // The same, remembering the position in `cache` for the next object of
+  // the same shape.
+  const Value* get(std::string_view key, LookupCache& cache) const {
+    if (shape_ != cache.shape) {
+      cache.shape = shape_;
+      cache.position = shape_->find(key);
+    }
+    return cache.position < 0 ? nullptr : &values_[cache.position];
+  }
+
+ private:
+  const Shape* shape_;
+  const Value* values_;
 };
 
 // The kind words used in comparison error messages ("NilClass", "Hash", ...).
@@ -145,6 +205,8 @@ bool eql(const Value& a, const Value& b);
 bool contains(const Value& container, const Value& needle);
 // Named property access: object keys, then size/first/last and array indexes.
 std::optional<Value> get(const Value& v, std::string_view name);
+// The same, with a lookup cache for object keys.
+std::optional<Value> get(const Value& v, std::string_view name, LookupCache& cache);
 std::optional<Value> getIndex(const Value& v, int64_t index);
 
 // Trim whitespace (space, tab, line feed, carriage return).

@@ -25,9 +25,10 @@ class ArrayFiltersTest : public ::testing::Test {
     return Value::array(arena.copyArray(std::span<const Value>(items.data(), items.size())));
   }
   Value obj(std::vector<std::pair<std::string_view, Value>> entries) {
-    ObjectMap* m = r.newMap();
-    for (auto& [k, v] : entries) m->put(k, v);
-    return Value::object(m);
+    std::vector<std::string_view> keys;
+    std::vector<Value> values;
+    for (auto& [k, v] : entries) keys.push_back(k), values.push_back(v);
+    return Value::object(ObjectMap::fromEntries(arena, keys, values));
   }
   // A small random value: scalars that collide under equality (1, 1.0, -0.0,
   // NaN, "", " "), the empty and blank literals, arrays and objects.
@@ -43,7 +44,7 @@ class ArrayFiltersTest : public ::testing::Test {
       case 7: return Value::string(rng() % 2 ? "1" : "a");
       case 8: return Value::empty();
       case 9: return Value::blank();
-      case 10: return Value::range(1, static_cast<int64_t>(rng() % 2 + 1));
+      case 10: return Value::range(arena, 1, static_cast<int64_t>(rng() % 2 + 1));
       case 11: return Value::error("e");
       case 12: {
         std::vector<Value> items;

@@ -61,8 +61,8 @@ TEST_F(DisplayTest, ScalarsAndCollections) {
   EXPECT_EQ(text(Value::empty()), "");
   EXPECT_EQ(text(Value::blank()), "");
   EXPECT_EQ(text(Value::boolean(false)), "false");
-  EXPECT_EQ(text(Value::range(3, 1)), "3..1");
-  EXPECT_EQ(text(Value::range(-3, 2)), "-3..2");
+  EXPECT_EQ(text(Value::range(arena, 3, 1)), "3..1");
+  EXPECT_EQ(text(Value::range(arena, -3, 2)), "-3..2");
   EXPECT_EQ(text(Value::drop("yes", false)), "yes");
   EXPECT_EQ(text(Value::error("boom")), "boom");
   EXPECT_EQ(json(R"([1, [2, 3], "a", null, true, 1.5])"), "123atrue1.5");

@@ -15,9 +15,10 @@ namespace {
 class ValueTest : public ::testing::Test {
  protected:
   Value obj(std::initializer_list<std::pair<std::string_view, Value>> entries) {
-    ObjectMap* m = arena.make<ObjectMap>(arena.resource());
-    for (auto& [k, v] : entries) m->put(k, v);
-    return Value::object(m);
+    std::vector<std::string_view> keys;
+    std::vector<Value> values;
+    for (auto& [k, v] : entries) keys.push_back(k), values.push_back(v);
+    return Value::object(ObjectMap::fromEntries(arena, keys, values));
   }
   Value arr(std::initializer_list<Value> items) {
     return Value::array(arena.copyArray(std::span<const Value>(items.begin(), items.size())));
@@ -26,36 +27,42 @@ class ValueTest : public ::testing::Test {
   Arena arena{std::pmr::new_delete_resource()};
 };
 
-TEST_F(ValueTest, MapKeepsOrderAndReplacesInPlaceAcrossTheIndexThreshold) {
-  for (int size : {3, 8, 9, 40, 2000}) {
-    ObjectMap m(arena.resource());
-    std::vector<std::string> keys, again;
-    for (int i = 0; i < size; ++i) keys.push_back("k" + std::to_string(i * 7919 % 10007));
-    for (int i = 0; i < size; ++i) m.put(keys[i], Value::integer(i));
-    // Equal keys in other buffers replace the value but not the stored bytes.
-    for (int i = 0; i < size; i += 3) again.push_back(keys[i]);
-    for (std::size_t j = 0; j < again.size(); ++j) m.put(again[j], Value::integer(-1));
-    ASSERT_EQ(m.size(), static_cast<std::size_t>(size));
+TEST_F(ValueTest, ShapesFindKeysAndRejectRepeatsAcrossTheIndexThreshold) {
+  for (int size : {0, 3, 16, 17, 40, 2000}) {
+    std::vector<std::string> names;
+    for (int i = 0; i < size; ++i) names.push_back("k" + std::to_string(i * 7919 % 10007));
+    std::vector<std::string_view> keys(names.begin(), names.end());
+    std::vector<Value> values;
+    for (int i = 0; i < size; ++i) values.push_back(Value::integer(i));
+    const ObjectMap* m = ObjectMap::fromEntries(arena, keys, values);
+    ASSERT_NE(m, nullptr) << size;
+    ASSERT_EQ(m->size(), static_cast<std::size_t>(size));
     for (int i = 0; i < size; ++i) {
-      ASSERT_EQ(m.keyAt(i).data(), keys[i].data()) << size << " " << i;
-      int64_t want = i % 3 == 0 ? -1 : i;
-      ASSERT_EQ(m.valueAt(i).asInt(), want);
-      ASSERT_EQ(m.get(keys[i])->asInt(), want);
+      std::string copy = names[i];  // equal bytes elsewhere
+      ASSERT_EQ(m->keyAt(i), names[i]);
+      ASSERT_EQ(m->get(copy)->asInt(), i) << size;
+      LookupCache cache;
+      ASSERT_EQ(m->get(copy, cache)->asInt(), i) << size;
+      ASSERT_EQ(m->get(copy, cache)->asInt(), i) << size;
     }
-    EXPECT_EQ(m.get("k"), nullptr);
-    EXPECT_EQ(m.get("absent"), nullptr);
+    EXPECT_EQ(m->get("k"), nullptr);
+    EXPECT_EQ(m->get(""), nullptr);
+    if (size < 2) continue;
+    keys.back() = keys.front();
+    EXPECT_EQ(ObjectMap::fromEntries(arena, keys, values), nullptr) << size;
   }
 }
 
-TEST_F(ValueTest, MapPutIfAbsentAndReserveKeepLookupsWorking) {
-  ObjectMap m(arena.resource());
-  m.reserve(100);  // index exists before the first entry
-  EXPECT_TRUE(m.putIfAbsent("a", Value::integer(1)));
-  EXPECT_FALSE(m.putIfAbsent("a", Value::integer(2)));
-  EXPECT_TRUE(m.putIfAbsent("", Value::integer(3)));
-  EXPECT_EQ(m.get("a")->asInt(), 1);
-  EXPECT_EQ(m.get("")->asInt(), 3);
-  EXPECT_EQ(m.size(), 2u);
+TEST_F(ValueTest, ALookupCacheFollowsTheShape) {
+  Value a = obj({{"x", Value::integer(1)}, {"y", Value::integer(2)}});
+  Value b = obj({{"y", Value::integer(3)}, {"x", Value::integer(4)}});
+  LookupCache cache;
+  for (int round = 0; round < 2; ++round) {
+    EXPECT_EQ(a.map().get("x", cache)->asInt(), 1);
+    EXPECT_EQ(b.map().get("x", cache)->asInt(), 4);
+  }
+  EXPECT_EQ(a.map().get("z", cache), nullptr);
+  EXPECT_EQ(a.map().get("z", cache), nullptr);
 }
 
 TEST_F(ValueTest, TruthinessAndBlankness) {
@@ -75,7 +82,7 @@ TEST_F(ValueTest, TruthinessAndBlankness) {
       {obj({}), true, true},
       {Value::empty(), true, true},
       {Value::blank(), true, true},
-      {Value::range(1, 0), true, false},
+      {Value::range(arena, 1, 0), true, false},
       {Value::error(""), true, false},
       {Value::drop("", false), false, false},
       {Value::drop("", true), true, false},
@@ -123,8 +130,8 @@ TEST_F(ValueTest, EqualityRules) {
       {arr({Value::integer(1), arr({})}), arr({Value::floating(1), arr({})}), true, "arrays"},
       {arr({Value::integer(1)}), arr({Value::integer(1), Value::nil()}), false, "array lengths"},
       {o, o, false, "an object never equals itself"},
-      {Value::range(1, 2), Value::range(1, 2), true, "ranges"},
-      {Value::range(1, 2), Value::range(1, 3), false, "range ends"},
+      {Value::range(arena, 1, 2), Value::range(arena, 1, 2), true, "ranges"},
+      {Value::range(arena, 1, 2), Value::range(arena, 1, 3), false, "range ends"},
       {Value::error("x"), Value::error("x"), true, "errors"},
       {Value::error("x"), Value::string("x"), false, "error and string"},
       {Value::drop("y", true), Value::drop("y", true), true, "drops"},
@@ -148,7 +155,7 @@ TEST_F(ValueTest, Containment) {
       {arr({Value::nil()}), Value::nil(), false, "nil needle in array"},
       {arr({Value::string(" ")}), Value::blank(), true, "blank needle"},
       {obj({{"a", Value::integer(1)}}), Value::string("a"), false, "object keys"},
-      {Value::range(1, 5), Value::integer(3), false, "range"},
+      {Value::range(arena, 1, 5), Value::integer(3), false, "range"},
   };
   for (const Row& r : rows) EXPECT_EQ(contains(r.c, r.n), r.found) << r.what;
 }
@@ -174,10 +181,10 @@ TEST_F(ValueTest, NamedAccess) {
       {o, "size", "'mine'"}, {o, "x", "1"}, {o, "first", "absent"},
       {obj({{"a", Value::nil()}}), "size", "1"}, {obj({{"", Value::integer(1)}}), "", "absent"},
       {Value::string("héllo"), "size", "6"}, {Value::string("ab"), "first", "absent"},
-      {Value::range(5, 3), "size", "0"}, {Value::range(3, 5), "size", "3"},
-      {Value::range(3, 5), "first", "3"}, {Value::range(3, 5), "last", "5"},
-      {Value::range(INT64_MIN, INT64_MAX), "size", std::to_string(INT64_MAX)},
-      {Value::range(-1, INT64_MAX - 1), "size", std::to_string(INT64_MAX)},
+      {Value::range(arena, 5, 3), "size", "0"}, {Value::range(arena, 3, 5), "size", "3"},
+      {Value::range(arena, 3, 5), "first", "3"}, {Value::range(arena, 3, 5), "last", "5"},
+      {Value::range(arena, INT64_MIN, INT64_MAX), "size", std::to_string(INT64_MAX)},
+      {Value::range(arena, -1, INT64_MAX - 1), "size", std::to_string(INT64_MAX)},
       {Value::integer(5), "size", "absent"}, {Value::nil(), "size", "absent"},
   };
   for (const Row& r : rows) {
@@ -197,7 +204,7 @@ TEST_F(ValueTest, IndexAccessCountsBytesAndBothEnds) {
   Value a = arr({Value::integer(1), Value::integer(2)});
   EXPECT_EQ(show(getIndex(a, -2)), "1");
   EXPECT_EQ(show(getIndex(a, INT64_MIN)), "absent");
-  EXPECT_EQ(show(getIndex(Value::range(1, 5), 0)), "absent");
+  EXPECT_EQ(show(getIndex(Value::range(arena, 1, 5), 0)), "absent");
 }
 
 TEST(ReadWholeInteger, Forms) {

@@ -145,17 +145,11 @@ class IsolatedScope {
 
 [[gnu::noinline]] Value forEachLoopObject(Renderer& r, std::size_t i, std::size_t n, std::string_view name) {
   auto index0 = static_cast<int64_t>(i), length = static_cast<int64_t>(n);
-  ObjectMap* m = r.newMap();
-  m->reserve(8);
-  m->put("index", Value::integer(index0 + 1));
-  m->put("index0", Value::integer(index0));
-  m->put("first", Value::boolean(i == 0));
-  m->put("last", Value::boolean(i + 1 == n));
-  m->put("length", Value::integer(length));
-  m->put("rindex", Value::integer(length - index0));
-  m->put("rindex0", Value::integer(length - index0 - 1));
-  m->put("name", Value::string(name));
-  return Value::object(m);
+  const Value values[] = {Value::integer(index0 + 1),        Value::integer(index0),
+                          Value::boolean(i == 0),            Value::boolean(i + 1 == n),
+                          Value::integer(length),            Value::integer(length - index0),
+                          Value::integer(length - index0 - 1), Value::string(name)};
+  return Value::object(ObjectMap::make(r.arena_, kForloopShape, values));
 }
 
 // The for form: the template once per element, the element bound through

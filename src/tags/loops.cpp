@@ -293,18 +293,13 @@ Value Renderer::buildForloopObject(std::size_t k) {
   if (k >= loopStack_.size()) return Value();
   LoopRecord& rec = loopStack_[k];
   if (rec.object.is(Kind::Object)) return rec.object;
-  ObjectMap* m = newMap();
-  m->reserve(k > 0 ? 9 : 8);
-  m->put("index", Value::integer(rec.index));
-  m->put("index0", Value::integer(rec.index0));
-  m->put("first", Value::boolean(rec.first));
-  m->put("last", Value::boolean(rec.last));
-  m->put("length", Value::integer(rec.length));
-  m->put("rindex", Value::integer(rec.rindex));
-  m->put("rindex0", Value::integer(rec.rindex0));
-  m->put("name", Value::string(rec.name));
-  if (k > 0) m->put("_parentloop_index", Value::integer(static_cast<int64_t>(k - 1)));
-  rec.object = Value::object(m);
+  const Value values[] = {Value::integer(rec.index),  Value::integer(rec.index0), Value::boolean(rec.first),
+                          Value::boolean(rec.last),   Value::integer(rec.length), Value::integer(rec.rindex),
+                          Value::integer(rec.rindex0), Value::string(rec.name),
+                          Value::integer(static_cast<int64_t>(k) - 1)};
+  // The innermost loop's object also names its parent's record.
+  const Shape& shape = k > 0 ? kForloopShapeWithParent : kForloopShape;
+  rec.object = Value::object(ObjectMap::make(arena_, shape, std::span(values, shape.size())));
   return rec.object;
 }
 

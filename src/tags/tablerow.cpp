@@ -199,25 +199,24 @@ Flow Renderer::renderTablerow(const Node& node) {
   return Flow::Normal;
 }
 
+namespace {
+
+constexpr std::string_view kTablerowloopKeys[] = {"col",   "col0",   "col_first", "col_last",
+                                                  "row",   "index",  "index0",    "first",
+                                                  "last",  "length", "rindex",    "rindex0"};
+constexpr Shape kTablerowloopShape{kTablerowloopKeys, 12};
+
+}  // namespace
+
 Value Renderer::buildTablerowloopObject() {
   if (tablerowStack_.empty()) return Value();
   TablerowInfo& t = tablerowStack_.back();
   if (t.object.is(Kind::Object)) return t.object;
-  ObjectMap* m = newMap();
-  m->reserve(12);
-  m->put("col", Value::integer(t.col));
-  m->put("col0", Value::integer(t.col0));
-  m->put("col_first", Value::boolean(t.colFirst));
-  m->put("col_last", Value::boolean(t.colLast));
-  m->put("row", Value::integer(t.row));
-  m->put("index", Value::integer(t.index));
-  m->put("index0", Value::integer(t.index0));
-  m->put("first", Value::boolean(t.first));
-  m->put("last", Value::boolean(t.last));
-  m->put("length", Value::integer(t.length));
-  m->put("rindex", Value::integer(t.rindex));
-  m->put("rindex0", Value::integer(t.rindex0));
-  t.object = Value::object(m);
+  const Value values[] = {Value::integer(t.col),    Value::integer(t.col0),   Value::boolean(t.colFirst),
+                          Value::boolean(t.colLast), Value::integer(t.row),   Value::integer(t.index),
+                          Value::integer(t.index0),  Value::boolean(t.first), Value::boolean(t.last),
+                          Value::integer(t.length),  Value::integer(t.rindex), Value::integer(t.rindex0)};
+  t.object = Value::object(ObjectMap::make(arena_, kTablerowloopShape, values));
   return t.object;
 }
 

@@ -1,0 +1,157 @@
+// arena.cpp: the arena's blocks, the per-thread cache they come from, and the
+// counting heap below them.
+#include "arena.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdlib>
+
+#if defined(__SANITIZE_ADDRESS__)
+#define MERVALT_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MERVALT_ASAN 1
+#endif
+#endif
+#ifdef MERVALT_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
+namespace mervalt {
+namespace {
+
+constexpr std::size_t kMinBlock = std::size_t{64} << 10;
+constexpr std::size_t kBlockAlign = 64;
+
+bool isCacheableBlock(std::size_t bytes) {
+  return bytes >= kMinBlock && bytes <= kMaxCachedBlockBytes && std::has_single_bit(bytes);
+}
+
+// Marks memory that sits in the cache as unusable, so that AddressSanitizer
+// reports any use of a block after its arena has died.
+void poison(void* p, std::size_t n) {
+#ifdef MERVALT_ASAN
+  ASAN_POISON_MEMORY_REGION(p, n);
+#else
+  (void)p, (void)n;
+#endif
+}
+void unpoison(void* p, std::size_t n) {
+#ifdef MERVALT_ASAN
+  ASAN_UNPOISON_MEMORY_REGION(p, n);
+#else
+  (void)p, (void)n;
+#endif
+}
+
+// The blocks one thread keeps between calls (see kMaxCachedBlockBytes).
+class BlockCache {
+ public:
+  BlockCache() = default;
+  BlockCache(const BlockCache&) = delete;
+  BlockCache& operator=(const BlockCache&) = delete;
+  ~BlockCache() {
+    for (std::size_t i = 0; i < count_; ++i) {
+      unpoison(blocks_[i].p, blocks_[i].size);
+      std::free(blocks_[i].p);
+    }
+  }
+
+  // A kept block of exactly `size` bytes, or null.
+  void* take(std::size_t size) {
+    for (std::size_t i = count_; i-- > 0;) {
+      if (blocks_[i].size != size) continue;
+      void* p = blocks_[i].p;
+      blocks_[i] = blocks_[--count_];
+      bytes_ -= size;
+      unpoison(p, size);
+      return p;
+    }
+    return nullptr;
+  }
+
+  // Keeps the block if there is room under the cap; false when the caller
+  // must free it.
+  bool keep(void* p, std::size_t size) {
+    if (count_ == kSlots || size > kMaxCachedBlockBytes - bytes_) return false;
+    poison(p, size);
+    blocks_[count_++] = {p, size};
+    bytes_ += size;
+    return true;
+  }
+
+ private:
+  static constexpr std::size_t kSlots = 16;
+  struct Entry {
+    void* p;
+    std::size_t size;
+  };
+  Entry blocks_[kSlots];
+  std::size_t count_ = 0;
+  std::size_t bytes_ = 0;
+};
+
+BlockCache& threadCache() {
+  thread_local BlockCache cache;
+  return cache;
+}
+
+}  // namespace
+
+void* HeapResource::do_allocate(std::size_t bytes, std::size_t align) {
+  charge(bytes);
+  if (isCacheableBlock(bytes) && align <= kBlockAlign) {
+    if (void* p = threadCache().take(bytes)) return p;
+  }
+  try {
+    return ::operator new(bytes, std::align_val_t(std::max(align, kBlockAlign)));
+  } catch (...) {
+    release(bytes);
+    throw;
+  }
+}
+
+void HeapResource::do_deallocate(void* p, std::size_t bytes, std::size_t align) {
+  release(bytes);
+  if (isCacheableBlock(bytes) && align <= kBlockAlign && threadCache().keep(p, bytes)) return;
+  ::operator delete(p, std::align_val_t(std::max(align, kBlockAlign)));
+}
+
+// Before the first block, the arena points at this empty block, so that a
+// request of zero bytes still gets a non-null address.
+namespace {
+alignas(64) char kNoBlock[1];
+}  // namespace
+
+Arena::Arena(std::pmr::memory_resource* upstream, std::size_t sizeHint)
+    : upstream_(upstream),
+      cur_(kNoBlock),
+      end_(kNoBlock),
+      nextSize_(std::bit_ceil(std::clamp(sizeHint, kMinBlock, std::size_t{1} << 40))) {}
+
+Arena::~Arena() {
+  while (blocks_) {
+    Block* b = blocks_;
+    blocks_ = b->previous;
+    upstream_->deallocate(b, b->size, kBlockAlign);
+  }
+}
+
+// Starts a new block big enough for the request: the next size in the
+// doubling sequence, or more for a single large request.
+void* Arena::allocateSlow(std::size_t bytes, std::size_t align) {
+  if (bytes > kMaxCallMemory || align > kMaxCallMemory) throw std::bad_alloc();
+  std::size_t need = bytes + align + sizeof(Block);
+  std::size_t size = nextSize_;
+  while (size < need) size *= 2;
+  auto* b = static_cast<Block*>(upstream_->allocate(size, kBlockAlign));
+  b->previous = blocks_;
+  b->size = size;
+  blocks_ = b;
+  if (nextSize_ < (std::size_t{1} << 30)) nextSize_ *= 2;
+  cur_ = reinterpret_cast<char*>(b + 1);
+  end_ = reinterpret_cast<char*>(b) + size;
+  return allocate(bytes, align);
+}
+
+}  // namespace mervalt
