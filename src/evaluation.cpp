@@ -27,7 +27,7 @@ constexpr uint64_t kMaxExpandedRange = (uint64_t{1} << 30) / sizeof(Value);
 
 Value Renderer::evaluate(const Node& node) {
   switch (node.kind) {
-    case NodeKind::Variable: return resolveVariable(node.text);
+    case NodeKind::Variable: return resolveVariable(node.slot, node.text, &node.cache);
     case NodeKind::String:
     case NodeKind::Integer:
     case NodeKind::Float:
@@ -46,12 +46,22 @@ Value Renderer::evaluate(const Node& node) {
   }
 }
 
+Value Renderer::resolveVariable(uint32_t slot, std::string_view name, LookupCache* cache) {
+  if (slot == NameTable::kTablerowloop && !tablerowStack_.empty()) return buildTablerowloopObject();
+  if (slot == NameTable::kForloop && !loopStack_.empty()) return buildForloopObject(loopStack_.size() - 1);
+  for (std::size_t i = locals_.size(); i-- > 0;)
+    if (locals_[i].slot == slot) return locals_[i].value;
+  if (const Value* v = scope_.find(slot)) return *v;
+  if (!counters_.empty())
+    if (auto it = counters_.find(name); it != counters_.end()) return Value::integer(it->second);
+  std::optional<Value> v = cache ? get(data_, name, *cache) : get(data_, name);
+  return v.value_or(Value::nil());
+}
+
 Value Renderer::resolveVariable(std::string_view name) {
-  if (name == "tablerowloop" && !tablerowStack_.empty()) return buildTablerowloopObject();
-  if (name == "forloop" && !loopStack_.empty()) return buildForloopObject(loopStack_.size() - 1);
-  if (!locals_.empty())
-    if (auto it = locals_.find(name); it != locals_.end()) return it->second;
-  if (auto it = variables_.find(name); it != variables_.end()) return it->second;
+  int64_t slot = names_.find(name);
+  if (slot >= 0) return resolveVariable(static_cast<uint32_t>(slot), name);
+  // No template names it, so nothing can have bound it.
   if (!counters_.empty())
     if (auto it = counters_.find(name); it != counters_.end()) return Value::integer(it->second);
   return get(data_, name).value_or(Value::nil());
@@ -79,45 +89,50 @@ Value Renderer::applyFilter(const Value& input, const Node& filter) {
 }
 
 // Answers a member of the innermost loop's forloop object without building it.
-std::optional<Value> Renderer::forloopMember(std::string_view m) {
+std::optional<Value> Renderer::forloopMember(ForloopMember m) {
   const LoopRecord& rec = loopStack_.back();
   std::size_t k = loopStack_.size() - 1;
-  if (m == "index") return Value::integer(rec.index);
-  if (m == "index0") return Value::integer(rec.index0);
-  if (m == "first") return Value::boolean(rec.first);
-  if (m == "last") return Value::boolean(rec.last);
-  if (m == "length") return Value::integer(rec.length);
-  if (m == "rindex") return Value::integer(rec.rindex);
-  if (m == "rindex0") return Value::integer(rec.rindex0);
-  if (m == "name") return Value::string(rec.name);
-  if (m == "parentloop") return k > 0 ? buildForloopObject(k - 1) : Value::nil();
-  return std::nullopt;  // anything else: look it up on the real object
+  switch (m) {
+    case ForloopMember::Index: return Value::integer(rec.index);
+    case ForloopMember::Index0: return Value::integer(rec.index0);
+    case ForloopMember::First: return Value::boolean(rec.first);
+    case ForloopMember::Last: return Value::boolean(rec.last);
+    case ForloopMember::Length: return Value::integer(rec.length);
+    case ForloopMember::Rindex: return Value::integer(rec.rindex);
+    case ForloopMember::Rindex0: return Value::integer(rec.rindex0);
+    case ForloopMember::Name: return Value::string(rec.name);
+    case ForloopMember::Parentloop: return k > 0 ? buildForloopObject(k - 1) : Value::nil();
+    case ForloopMember::None: return std::nullopt;  // look it up on the real object
+  }
+  return std::nullopt;
 }
 
 Value Renderer::evaluateProperty(const Node& node) {
   if (node.children.empty()) return Value::nil();
   const Node& objNode = node.children[0];
-  std::string_view m = node.text;
-  if (objNode.kind == NodeKind::Variable && objNode.text == "forloop" && !loopStack_.empty())
-    if (auto v = forloopMember(m)) return *v;
+  auto member = static_cast<ForloopMember>(node.member);
+  if (member != ForloopMember::None && objNode.kind == NodeKind::Variable && objNode.slot == NameTable::kForloop &&
+      !loopStack_.empty())
+    if (auto v = forloopMember(member)) return *v;
   Value obj = evaluate(objNode);
+  std::string_view m = node.text;
   if (obj.is(Kind::Object)) {
     const ObjectMap& map = obj.map();
-    if (m == "parentloop") {
+    if (member == ForloopMember::Parentloop) {
       // Any integer here names a loop record; one that names none
       // (negative, or beyond the running loops) gives nil.
       const Value* idx = map.get("_parentloop_index");
       if (idx && idx->is(Kind::Integer))
         return idx->asInt() < 0 ? Value::nil() : buildForloopObject(static_cast<std::size_t>(idx->asInt()));
     }
-    if (m == "first") {
-      if (const Value* v = map.get("first")) return *v;
-      if (map.empty()) return Value::nil();
+    if (const Value* v = map.get(m, node.cache)) return *v;
+    if (member == ForloopMember::First && !map.empty()) {
       Value* pair = arena_.allocArray<Value>(2);
       pair[0] = Value::string(map.keyAt(0));
       pair[1] = map.valueAt(0);
       return Value::array({pair, 2});
     }
+    return m == "size" ? Value::integer(static_cast<int64_t>(map.size())) : Value::nil();
   }
   return get(obj, m).value_or(Value::nil());
 }

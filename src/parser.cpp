@@ -38,6 +38,18 @@ double readFloat(std::string_view text) {
   return ec == std::errc() && end == text.data() + text.size() ? v : 0.0;
 }
 
+ForloopMember forloopMember(std::string_view m) {
+  static constexpr std::pair<std::string_view, ForloopMember> kMembers[] = {
+      {"index", ForloopMember::Index},   {"index0", ForloopMember::Index0},
+      {"first", ForloopMember::First},   {"last", ForloopMember::Last},
+      {"length", ForloopMember::Length}, {"rindex", ForloopMember::Rindex},
+      {"rindex0", ForloopMember::Rindex0}, {"name", ForloopMember::Name},
+      {"parentloop", ForloopMember::Parentloop}};
+  for (const auto& [name, member] : kMembers)
+    if (m == name) return member;
+  return ForloopMember::None;
+}
+
 bool isStatementSpace(char c) { return c == ' ' || c == '\t' || c == '\r'; }
 
 // Calls `f` with each statement of a liquid tag body: every line stripped of
@@ -62,7 +74,7 @@ void forEachLiquidStatement(std::string_view body, F f) {
 // the stack only by index, since pushing may move the stack.
 class Parser {
  public:
-  explicit Parser(Arena& arena) : arena_(arena) {}
+  Parser(Arena& arena, NameTable& names) : arena_(arena), names_(names) {}
 
   const Node& parseAll(std::string_view source) {
     std::vector<Token> tokens = scanTemplate(source);
@@ -135,6 +147,8 @@ class Parser {
     return list;
   }
   void close(std::size_t self) { stack_[self].children = popAbove(self); }
+  // Numbers the name that node `i` reads or binds (its text).
+  void numberName(std::size_t i) { stack_[i].slot = names_.intern(stack_[i].text); }
   // The top node becomes the only child of a new node of `kind`.
   void wrapTop(NodeKind kind, std::string_view text) {
     std::size_t first = stack_.size() - 1;
@@ -215,6 +229,7 @@ class Parser {
   std::string_view rewriteLiquidBody(std::string_view body);
 
   Arena& arena_;
+  NameTable& names_;
   std::span<const Token> toks_;
   std::size_t pos_ = 0;
   int depth_ = 0;
@@ -364,7 +379,7 @@ void Parser::parseVariable() {
     enterLevel();
     ++held;
     if (kind() == K::String) {
-      open(NodeKind::Variable, take().text);
+      numberName(open(NodeKind::Variable, take().text));
     } else {
       open(NodeKind::Variable);  // a key looked up in the scope itself
       parseLogical();
@@ -372,7 +387,7 @@ void Parser::parseVariable() {
     }
     expect(K::RBracket);
   } else {
-    open(NodeKind::Variable, take().text);
+    numberName(open(NodeKind::Variable, take().text));
   }
   for (;;) {
     K k = kind();
@@ -383,6 +398,7 @@ void Parser::parseVariable() {
       enterLevel();
       ++held;
       wrapTop(NodeKind::Property, take().text);
+      top().member = static_cast<uint8_t>(forloopMember(top().text));
     } else if (k == K::LBracket) {
       take();
       enterLevel();
@@ -658,6 +674,7 @@ void Parser::parseFor() {
   std::size_t self = open(NodeKind::For);
   if (kind() != K::Identifier) syntaxError();
   at(self).text = take().text;
+  numberName(self);
   expect(K::KwIn);
   parseLogical();
   if (kind() == K::Comma) take();
@@ -677,6 +694,7 @@ void Parser::parseTablerow() {
   std::size_t self = open(NodeKind::Tablerow);
   if (kind() != K::Identifier) syntaxError();
   at(self).text = take().text;
+  numberName(self);
   expect(K::KwIn);
   parseLogical();
   for (K k = kind(); k == K::KwLimit || k == K::KwOffset || k == K::KwCols; k = kind())
@@ -710,6 +728,7 @@ void Parser::parseCapture() {
   if (k == K::String && name.size() >= 2 && (name.front() == '\'' || name.front() == '"'))
     name = name.substr(1, name.size() - 2);
   at(self).text = name;
+  numberName(self);
   expectClose(self);
   Level level(*this);
   parseBodyUntil(self, K::KwEndcapture, false);
@@ -789,6 +808,7 @@ void Parser::parseAssign() {
   K k = kind();
   if (k != K::Identifier && k != K::Integer) syntaxError();
   at(self).text = take().text;
+  numberName(self);
   expect(K::Equals);
   parsePrimary();
   while (kind() == K::Pipe) {
@@ -822,6 +842,7 @@ void Parser::parseCycle() {
   K k = kind();
   if ((k == K::String || k == K::Identifier) && kindAt(1) == K::Colon) {
     at(self).text = take().text;
+    numberName(self);
     take();
   } else if (k == K::String) {
     pushString(take().text);
@@ -867,12 +888,14 @@ void Parser::parseIncludeOrRender(NodeKind kind) {
       take();
       if (this->kind() != K::Identifier) syntaxError();
       at(arg).name = take().text;
+      at(arg).slot = names_.intern(at(arg).name);
     }
   }
   for (;;) {
     if (this->kind() == K::Comma) take();
     if (this->kind() != K::Identifier) break;
     std::size_t arg = open(NodeKind::NamedArgument, take().text);
+    numberName(arg);
     expect(K::Colon);
     parsePrimary();
     close(arg);
@@ -921,9 +944,14 @@ std::string_view Parser::rewriteLiquidBody(std::string_view body) {
 
 }  // namespace
 
-const Node& parseTemplate(std::string_view source, Arena& arena) {
-  Parser parser(arena);
+const Node& parseTemplate(std::string_view source, Arena& arena, NameTable& names) {
+  Parser parser(arena, names);
   return parser.parseAll(source);
+}
+
+const Node& parseTemplate(std::string_view source, Arena& arena) {
+  NameTable& names = *arena.make<NameTable>(arena.resource());
+  return parseTemplate(source, arena, names);
 }
 
 }  // namespace mervalt

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "lexer.h"
+#include "names.h"
 #include "value.h"
 
 namespace mervalt {
@@ -84,6 +85,15 @@ struct Node {
   std::span<const Node> args;  // Filter arguments, positional and NamedArgument mixed
   Value constant;              // literal kinds (String..Blank): the value, computed once by the parser
   FilterFn filter = nullptr;   // Filter: the handler, looked up once by the parser; null if unknown
+  // Where an object lookup of this node's name found it last (Property: the
+  // member; Variable: the name in the data; include/render: the template).
+  mutable LookupCache cache;
+  // The number of the name this node reads or binds (Variable, Assign,
+  // Capture, For, Tablerow, Cycle group, NamedArgument key or `as` alias).
+  uint32_t slot = 0;
+  // Property: which forloop member `text` names (ForloopMember), so that a
+  // running loop answers it without building its object.
+  uint8_t member = 0;
   NodeKind kind = NodeKind::Root;
   bool trimLeft = false;
   bool trimRight = false;
@@ -101,9 +111,26 @@ struct ParseError : std::runtime_error {
 // fail to parse, which keeps every recursion over the tree bounded.
 inline constexpr int kMaxParseDepth = 100;
 
-// Parses `source` into a Root node allocated in `arena`. Throws ParseError
-// (malformed template or nesting beyond kMaxParseDepth) or std::bad_alloc.
-// The tree points into `source` and into `arena`; both must outlive it.
+// The members of a forloop object that a running loop answers directly.
+enum class ForloopMember : uint8_t {
+  None,
+  Index,
+  Index0,
+  First,
+  Last,
+  Length,
+  Rindex,
+  Rindex0,
+  Name,
+  Parentloop,
+};
+
+// Parses `source` into a Root node allocated in `arena`, numbering its names
+// in `names`. Throws ParseError (malformed template or nesting beyond
+// kMaxParseDepth) or std::bad_alloc. The tree points into `source` and into
+// `arena`; both must outlive it.
+const Node& parseTemplate(std::string_view source, Arena& arena, NameTable& names);
+// The same with a table of its own, for a tree that is only inspected.
 const Node& parseTemplate(std::string_view source, Arena& arena);
 
 }  // namespace mervalt

@@ -6,21 +6,27 @@
 
 namespace mervalt {
 
-Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output)
+Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& names)
     : arena_(arena),
       data_(data),
       output_(output),
-      pool_(arena.resource()),
-      variables_(&pool_),
-      counters_(&pool_),
-      cyclePositions_(&pool_),
-      continueOffsets_(&pool_),
-      locals_(&pool_),
-      loopStack_(&pool_),
-      tablerowStack_(&pool_),
-      templateCache_(&pool_),
-      sourceAddresses_(&pool_),
-      loopSlots_(&pool_) {}
+      names_(names),
+      scope_(arena.resource()),
+      locals_(arena.resource()),
+      boundArgs_(arena.resource()),
+      counters_(arena.resource()),
+      cyclePositions_(arena.resource()),
+      continueOffsets_(arena.resource()),
+      loopStack_(arena.resource()),
+      tablerowStack_(arena.resource()),
+      templateCache_(arena.resource()),
+      sourceAddresses_(arena.resource()),
+      loopSlots_(arena.resource()) {
+  scope_.resize(names_.size());
+}
+
+Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output)
+    : Renderer(arena, data, output, *arena.make<NameTable>(arena.resource())) {}
 
 void Renderer::renderRoot(const Node& root) {
   // A break or continue outside any loop ends the render quietly.
@@ -36,8 +42,7 @@ Flow Renderer::renderNode(const Node& node) {
       if (!node.children.empty()) appendDisplay(output_, evaluateFiltered(node.children));
       return Flow::Normal;
     case NodeKind::Assign:
-      if (!node.text.empty() && !node.children.empty())
-        variables_.insert_or_assign(node.text, evaluateFiltered(node.children));
+      if (!node.text.empty() && !node.children.empty()) scope_.set(node.slot, evaluateFiltered(node.children));
       return Flow::Normal;
     case NodeKind::Capture: return renderCapture(node);
     case NodeKind::Raw: renderRaw(node); return Flow::Normal;
@@ -127,8 +132,7 @@ Flow Renderer::renderCapture(const Node& node) {
   captureFloor_ = start;
   Flow f = renderSequence(node.children);
   captureFloor_ = savedFloor;
-  if (f == Flow::Normal)
-    variables_.insert_or_assign(node.text, Value::string(arena_.copy(output_.from(start))));
+  if (f == Flow::Normal) scope_.set(node.slot, Value::string(arena_.copy(output_.from(start))));
   output_.truncate(start);
   return f;
 }
@@ -149,10 +153,11 @@ std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::str
   // lets a typical call live in one or two blocks.
   Arena arena(&heap, 2 * json.size() + 8 * templateText.size());
   Value data = json.empty() ? Value::nil() : readJsonDocument(json, arena);
-  const Node& root = parseTemplate(templateText, arena);
+  NameTable& names = *arena.make<NameTable>(arena.resource());
+  const Node& root = parseTemplate(templateText, arena, names);
   OutputBuffer output(heap);
   output.reserveForNodes(root.children.size());
-  Renderer renderer(arena, data, output);
+  Renderer renderer(arena, data, output, names);
   renderer.renderRoot(root);
   return output.detach();
 }

@@ -14,8 +14,10 @@
 
 #include "arena.h"
 #include "display_text.h"
+#include "names.h"
 #include "output.h"
 #include "parser.h"
+#include "scope.h"
 #include "value.h"
 
 namespace mervalt {
@@ -68,27 +70,25 @@ struct TablerowInfo {
 
 // A binding installed for an included or rendered template.
 struct LocalOverride {
-  std::string_view name;
+  uint32_t slot;
   Value value;
 };
 
-// FNV-1a: names are short, so a simple byte loop beats a general-purpose hash.
-struct StringHash {
-  using is_transparent = void;
-  std::size_t operator()(std::string_view s) const {
-    uint64_t h = 14695981039346656037ull;
-    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
-    return static_cast<std::size_t>(h ^ (h >> 29));
-  }
+// An argument of a running include or render tag, with what its variable's
+// place held before (for the forms that put it back).
+struct BoundArg {
+  uint32_t slot;
+  Value value;
+  Binding saved;
 };
-
-template <class V>
-using NameMap = std::pmr::unordered_map<std::string_view, V, StringHash, std::equal_to<>>;
 
 class Renderer {
  public:
   // `arena` holds every Value, key and text made while rendering; `data` is
-  // the outermost scope.
+  // the outermost scope; `names` numbers the names of every template the
+  // call renders (the main template is parsed with it first).
+  Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& names);
+  // The same with a table of its own.
   Renderer(Arena& arena, Value data, OutputBuffer& output);
 
   // Renders the Root of the main template.
@@ -110,6 +110,10 @@ class Renderer {
 
   // Expression evaluation. Throws std::bad_alloc only.
   Value evaluate(const Node& node);
+  // A variable by the number of its name: loop objects, include bindings,
+  // assigned variables, counters, then the data.
+  Value resolveVariable(uint32_t slot, std::string_view name, LookupCache* cache = nullptr);
+  // A variable named by a text made while rendering.
   Value resolveVariable(std::string_view name);
   // children[0] evaluated, then every Filter child applied in order.
   Value evaluateFiltered(std::span<const Node> chain);
@@ -156,7 +160,7 @@ class Renderer {
   Value evaluateLogical(const Node& node);
   Value compareLess(const Value& l, const Value& r, bool greater);
   Value comparisonError(const Value& l, const Value& r);
-  std::optional<Value> forloopMember(std::string_view member);
+  std::optional<Value> forloopMember(ForloopMember member);
 
  public:
   // Loop state, shared with the tag sources.
@@ -166,23 +170,27 @@ class Renderer {
 
   // The parsed tree of an included template source, parsed once per call.
   const Node& parseCached(std::string_view source);
+  // The number of a name met while rendering.
+  uint32_t nameSlot(std::string_view name);
+  void bindLocal(uint32_t slot, const Value& v);
+  void unbindLocal(uint32_t slot);
 
   Arena& arena_;
   Value data_;
   OutputBuffer& output_;
+  NameTable& names_;
   std::size_t captureFloor_ = 0;  // trimming never reaches below the running capture
   int depth_ = 0;
   uint64_t iterations_ = 0;
 
-  // The scopes and stacks below insert and erase all the time (loop
-  // variables, bindings); a pool on top of the arena recycles their nodes.
-  std::pmr::unsynchronized_pool_resource pool_;
-
-  NameMap<Value> variables_;
+  Scope scope_;  // assigned and bound variables, by name number
+  // Bindings of running includes, which hide every other scope; few, and
+  // searched from the most recent.
+  std::pmr::vector<LocalOverride> locals_;
+  std::pmr::vector<BoundArg> boundArgs_;  // arguments of the running include/render tags
   NameMap<int64_t> counters_;
   NameMap<uint64_t> cyclePositions_;
   NameMap<uint64_t> continueOffsets_;
-  NameMap<Value> locals_;
   std::pmr::vector<LoopRecord> loopStack_;
   std::pmr::vector<TablerowInfo> tablerowStack_;
   std::optional<std::string_view> ifchangedLast_;
@@ -190,6 +198,7 @@ class Renderer {
   std::pmr::unordered_map<const char*, std::pair<std::size_t, const Node*>> sourceAddresses_;
   using ContinueSlot = NameMap<uint64_t>::value_type;
   std::pmr::unordered_map<const Node*, ContinueSlot*> loopSlots_;
+  LookupCache templateStoreCache_[2];  // "__templates" and "templates" in the data
 };
 
 // Counts one level of render nesting for the lifetime of a scope; throws

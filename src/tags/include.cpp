@@ -8,53 +8,57 @@ namespace {
 
 constexpr std::string_view kMissingAsset = "Liquid error (line 1): Could not find asset ";
 
-// What a binding replaced in variables_, so that it can be undone.
-struct SavedBinding {
-  std::string_view name;
-  Value old;
-  bool had;
-};
-
 // The object holding the template sources: a variable wins over the data.
 std::optional<Value> templateStore(Renderer& r) {
-  for (std::string_view key : {std::string_view("__templates"), std::string_view("templates")}) {
-    auto it = r.variables_.find(key);
-    if (it != r.variables_.end()) return it->second;
-  }
-  for (std::string_view key : {std::string_view("__templates"), std::string_view("templates")})
-    if (std::optional<Value> v = get(r.data_, key)) return v;
-  return std::nullopt;
+  for (uint32_t slot : {NameTable::kHiddenTemplates, NameTable::kTemplates})
+    if (const Value* v = r.scope_.find(slot)) return *v;
+  if (std::optional<Value> v = get(r.data_, "__templates", r.templateStoreCache_[0])) return v;
+  return get(r.data_, "templates", r.templateStoreCache_[1]);
 }
 
-std::optional<std::string_view> findTemplateSource(Renderer& r, std::string_view name) {
+std::optional<std::string_view> findTemplateSource(Renderer& r, const Node& node, std::string_view name) {
   std::optional<Value> store = templateStore(r);
   if (!store || !store->is(Kind::Object)) return std::nullopt;
-  const Value* source = store->map().get(name);
+  const Value* source = store->map().get(name, node.cache);
   if (!source || !source->is(Kind::String) || source->str().empty()) return std::nullopt;
   return source->str();
 }
 
 // One use of the tag, ready to render: the other template found, the
-// arguments evaluated in the calling scope.
+// arguments evaluated in the calling scope. The bindings sit on the
+// renderer's shared stack from `base` on (key-value parameters, then the
+// with/for binding) and are taken off when the tag ends.
 struct IncludeCall {
-  explicit IncludeCall(std::pmr::memory_resource* mr) : bindings(mr) {}
   std::string_view source;
   std::string_view boundName;  // alias of the with/for argument, else the template name
-  Value formValue;             // the for collection or the with value
+  uint32_t boundSlot = 0;
+  Value formValue;  // the for collection or the with value
   const Node* with = nullptr;
   const Node* forEach = nullptr;
-  // The key-value parameters, then the with/for binding. On the allocator of
-  // the renderer's maps, and given back when the tag ends.
-  std::pmr::vector<LocalOverride> bindings;
+  std::size_t base = 0;
 };
+
+// Bindings of one tag, taken off the renderer's stack however the tag ends.
+class BindingsOnStack {
+ public:
+  BindingsOnStack(Renderer& r, IncludeCall& call) : r_(r), base_(r.boundArgs_.size()) { call.base = base_; }
+  ~BindingsOnStack() { r_.boundArgs_.resize(base_); }
+  BindingsOnStack(const BindingsOnStack&) = delete;
+  BindingsOnStack& operator=(const BindingsOnStack&) = delete;
+
+ private:
+  Renderer& r_;
+  std::size_t base_;
+};
+
+std::span<BoundArg> bindingsOf(Renderer& r, const IncludeCall& call) {
+  return std::span<BoundArg>(r.boundArgs_).subspan(call.base);
+}
 
 // Evaluates the key-value arguments; the last with and the last for argument
 // are remembered unevaluated.
 void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
-  std::span<const Node> rest = node.children.subspan(1);
-  if (rest.empty()) return;
-  call.bindings.reserve(rest.size() + 1);
-  for (const Node& arg : rest) {
+  for (const Node& arg : node.children.subspan(1)) {
     if (arg.kind != NodeKind::NamedArgument) continue;
     if (arg.text == "with") {
       call.with = &arg;
@@ -62,7 +66,7 @@ void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
       call.forEach = &arg;
     } else {
       Value v = arg.children.empty() ? Value() : r.evaluate(arg.children[0]);
-      call.bindings.push_back(LocalOverride{arg.text, v});
+      r.boundArgs_.push_back(BoundArg{arg.slot, v, {}});
     }
   }
 }
@@ -72,7 +76,7 @@ void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
 // are off the stack while the other template renders.
 [[gnu::noinline]] bool prepareCall(Renderer& r, const Node& node, IncludeCall& call) {
   std::string_view name = r.display(r.evaluate(node.children[0]));
-  std::optional<std::string_view> source = findTemplateSource(r, name);
+  std::optional<std::string_view> source = findTemplateSource(r, node, name);
   if (!source) {
     r.output_.append(kMissingAsset);
     r.output_.append(name);
@@ -82,43 +86,41 @@ void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
   collectArgs(r, node, call);
   const Node* form = call.forEach ? call.forEach : call.with;
   if (form && !form->children.empty()) call.formValue = r.evaluate(form->children[0]);
-  call.boundName = form && !form->name.empty() ? form->name : name;
+  if (form && !form->name.empty()) {
+    call.boundName = form->name;
+    call.boundSlot = form->slot;
+  } else {
+    call.boundName = name;
+    call.boundSlot = r.nameSlot(name);
+  }
   return true;
 }
 
-// Installs the bindings into variables_, recording in `saved` what each replaced.
-void applyOverrides(Renderer& r, std::span<const LocalOverride> bindings,
-                    std::pmr::vector<SavedBinding>& saved) {
-  saved.clear();
-  for (const LocalOverride& b : bindings) {
-    auto it = r.variables_.find(b.name);
-    bool had = it != r.variables_.end();
-    saved.push_back(SavedBinding{b.name, had ? it->second : Value(), had});
-    r.variables_.insert_or_assign(b.name, b.value);
+// Installs the bindings as variables, remembering what each place held.
+void applyOverrides(Renderer& r, std::span<BoundArg> bindings) {
+  for (BoundArg& b : bindings) {
+    b.saved = r.scope_.save(b.slot);
+    r.scope_.set(b.slot, b.value);
   }
 }
 
-void restoreOverrides(Renderer& r, std::span<const SavedBinding> saved) {
-  for (std::size_t i = saved.size(); i-- > 0;) {
-    if (saved[i].had)
-      r.variables_.insert_or_assign(saved[i].name, saved[i].old);
-    else
-      r.variables_.erase(saved[i].name);
-  }
+void restoreOverrides(Renderer& r, std::span<const BoundArg> bindings) {
+  for (std::size_t i = bindings.size(); i-- > 0;) r.scope_.restore(bindings[i].slot, bindings[i].saved);
 }
 
 Flow renderTemplateSource(Renderer& r, std::string_view source) {
   return r.renderSequence(r.parseCached(source).children);
 }
 
-// render sees fresh variables, counters, cycle positions and loop stack;
-// the caller's come back when the tag ends, however it ends. The fresh ones
-// share the allocators of the originals, which swapping requires.
+// render sees no variables of its caller, and fresh counters, cycle
+// positions and loop stack; the caller's come back when the tag ends,
+// however it ends. The fresh maps share the allocators of the originals,
+// which swapping requires.
 class IsolatedScope {
  public:
   explicit IsolatedScope(Renderer& r)
       : r_(r),
-        variables_(r.variables_.get_allocator()),
+        frame_(r.scope_),
         counters_(r.counters_.get_allocator()),
         cyclePositions_(r.cyclePositions_.get_allocator()),
         loopStack_(r.loopStack_.get_allocator()) {
@@ -130,14 +132,13 @@ class IsolatedScope {
 
  private:
   void swapAll() {
-    r_.variables_.swap(variables_);
     r_.counters_.swap(counters_);
     r_.cyclePositions_.swap(cyclePositions_);
     r_.loopStack_.swap(loopStack_);
   }
 
   Renderer& r_;
-  NameMap<Value> variables_;
+  Scope::Isolated frame_;
   NameMap<int64_t> counters_;
   NameMap<uint64_t> cyclePositions_;
   std::pmr::vector<LoopRecord> loopStack_;
@@ -152,8 +153,8 @@ class IsolatedScope {
   return Value::object(ObjectMap::make(r.arena_, kForloopShape, values));
 }
 
-// The for form: the template once per element, the element bound through
-// variables_ together with the parameters, and a forloop variable.
+// The for form: the template once per element, the element bound as a
+// variable together with the parameters, and a forloop variable.
 Flow renderForEach(Renderer& r, IncludeCall& call) {
   const Value& collection = call.formValue;
   if (!collection.is(Kind::Array) || collection.items().empty()) return Flow::Normal;
@@ -163,19 +164,18 @@ Flow renderForEach(Renderer& r, IncludeCall& call) {
   loopName.push_back('-');
   loopName.append(r.buildContinueKey(call.forEach->children[0]));
 
-  std::pmr::vector<LocalOverride>& bindings = call.bindings;
-  bindings.push_back(LocalOverride{call.boundName, Value()});
-  std::pmr::vector<SavedBinding> saved(bindings.get_allocator());
-  saved.reserve(bindings.size());
+  r.boundArgs_.push_back(BoundArg{call.boundSlot, Value(), {}});
   const Node& root = r.parseCached(call.source);
   for (std::size_t i = 0; i < items.size(); ++i) {
     r.countIteration();
+    std::span<BoundArg> bindings = bindingsOf(r, call);
     bindings.back().value = items[i];
-    applyOverrides(r, bindings, saved);
-    r.variables_.insert_or_assign("forloop", forEachLoopObject(r, i, items.size(), loopName));
+    applyOverrides(r, bindings);
+    Binding forloop = r.scope_.save(NameTable::kForloop);
+    r.scope_.set(NameTable::kForloop, forEachLoopObject(r, i, items.size(), loopName));
     Flow f = r.renderSequence(root.children);
-    r.variables_.erase("forloop");
-    restoreOverrides(r, saved);
+    r.scope_.restore(NameTable::kForloop, forloop);
+    restoreOverrides(r, bindingsOf(r, call));
     if (f != Flow::Normal) return f;
   }
   return Flow::Normal;
@@ -183,29 +183,25 @@ Flow renderForEach(Renderer& r, IncludeCall& call) {
 
 // include binds through locals_, which hide every other scope; the names are
 // removed again afterwards.
-Flow renderWithLocals(Renderer& r, std::span<const LocalOverride> bindings, std::string_view source) {
-  for (const LocalOverride& b : bindings) r.locals_.insert_or_assign(b.name, b.value);
-  Flow f = renderTemplateSource(r, source);
-  for (const LocalOverride& b : bindings) r.locals_.erase(b.name);
+Flow renderWithLocals(Renderer& r, const IncludeCall& call) {
+  std::size_t n = r.boundArgs_.size() - call.base;
+  for (std::size_t i = 0; i < n; ++i) r.bindLocal(r.boundArgs_[call.base + i].slot, r.boundArgs_[call.base + i].value);
+  Flow f = renderTemplateSource(r, call.source);
+  for (std::size_t i = 0; i < n; ++i) r.unbindLocal(r.boundArgs_[call.base + i].slot);
   return f;
 }
 
-Flow renderWithOverrides(Renderer& r, std::span<const LocalOverride> bindings, std::string_view source) {
-  std::pmr::vector<SavedBinding> saved(r.variables_.get_allocator());
-  saved.reserve(bindings.size());
-  applyOverrides(r, bindings, saved);
-  Flow f = renderTemplateSource(r, source);
-  restoreOverrides(r, saved);
-  return f;
+Flow renderWithOverrides(Renderer& r, const IncludeCall& call) {
+  for (const BoundArg& b : bindingsOf(r, call)) r.scope_.set(b.slot, b.value);
+  return renderTemplateSource(r, call.source);
 }
 
 // Renders the other template with its bindings installed, in the scope the
 // caller has set up.
 Flow renderBound(Renderer& r, IncludeCall& call, bool isRender) {
   if (call.forEach) return renderForEach(r, call);
-  if (call.with) call.bindings.push_back(LocalOverride{call.boundName, call.formValue});
-  return isRender ? renderWithOverrides(r, call.bindings, call.source)
-                  : renderWithLocals(r, call.bindings, call.source);
+  if (call.with) r.boundArgs_.push_back(BoundArg{call.boundSlot, call.formValue, {}});
+  return isRender ? renderWithOverrides(r, call) : renderWithLocals(r, call);
 }
 
 // Kept out of line so that the set-aside containers take stack space only on
@@ -220,9 +216,35 @@ Flow renderBound(Renderer& r, IncludeCall& call, bool isRender) {
 Flow Renderer::renderIncludeOrRender(const Node& node, bool isRender) {
   if (node.children.empty()) return Flow::Normal;
   countIteration();  // every inclusion is work, so self-inclusion cannot explode
-  IncludeCall call(locals_.get_allocator().resource());
+  IncludeCall call;
+  BindingsOnStack bindings(*this, call);
   if (!prepareCall(*this, node, call)) return Flow::Normal;
   return isRender ? renderIsolated(*this, call) : renderBound(*this, call, false);
+}
+
+uint32_t Renderer::nameSlot(std::string_view name) {
+  uint32_t slot = names_.intern(name);
+  scope_.resize(names_.size());
+  return slot;
+}
+
+void Renderer::bindLocal(uint32_t slot, const Value& v) {
+  for (LocalOverride& l : locals_) {
+    if (l.slot == slot) {
+      l.value = v;
+      return;
+    }
+  }
+  locals_.push_back(LocalOverride{slot, v});
+}
+
+void Renderer::unbindLocal(uint32_t slot) {
+  for (std::size_t i = locals_.size(); i-- > 0;) {
+    if (locals_[i].slot == slot) {
+      locals_.erase(locals_.begin() + static_cast<std::ptrdiff_t>(i));
+      return;
+    }
+  }
 }
 
 const Node& Renderer::parseCached(std::string_view source) {
@@ -235,7 +257,8 @@ const Node& Renderer::parseCached(std::string_view source) {
   if (auto it = templateCache_.find(source); it != templateCache_.end()) {
     root = it->second;
   } else {
-    root = &parseTemplate(source, arena_);
+    root = &parseTemplate(source, arena_, names_);
+    scope_.resize(names_.size());
     templateCache_.emplace(source, root);
   }
   sourceAddresses_.insert_or_assign(source.data(), std::pair{source.size(), root});

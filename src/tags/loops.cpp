@@ -220,7 +220,7 @@ void renderForLoopBody(Renderer& r, const Node& node, const ItemSource& items, L
   for (uint64_t i = 0; i < w.n; ++i) {
     r.countIteration();
     uint64_t pick = reversed ? w.n - 1 - i : i;
-    r.variables_.insert_or_assign(node.text, itemAt(r, items, w.first + pick));
+    r.scope_.set(node.slot, itemAt(r, items, w.first + pick));
     int64_t index0 = clampToInt64(i);
     r.loopStack_.push_back(LoopRecord{index0 + 1, index0, length, length - index0,
                                       length - index0 - 1, loopName, i == 0, i + 1 == w.n});
@@ -273,19 +273,14 @@ Flow Renderer::renderFor(const Node& node) {
     return Flow::Normal;
   }
 
-  auto held = variables_.find(node.text);
-  std::optional<Value> before;
-  if (held != variables_.end()) before = held->second;
+  Binding before = scope_.save(node.slot);
   std::size_t start = output_.size();
 
   renderForLoopBody(*this, node, plan.items, plan.window, plan.reversed, plan.name);
   *plan.stopPosition = saturatingAdd(plan.window.first, plan.window.n);
 
   stripEmptyBlockWhitespace(start, node.children);
-  if (before)
-    variables_.insert_or_assign(node.text, *before);
-  else
-    variables_.erase(node.text);
+  scope_.restore(node.slot, before);
   return Flow::Normal;
 }
 

@@ -139,7 +139,7 @@ void renderStringTable(Renderer& r, const Node& node, std::span<const Node> body
   }
   openRow(out, 1);
   openCell(out, 1);
-  r.variables_.insert_or_assign(node.text, s);
+  r.scope_.set(node.slot, s);
   int64_t length = clampToInt64(s.str().size());
   if (renderCell(r, body, TablerowInfo{1, 0, 1, 1, 0, length, 1, 0, true, true, true, true}))
     out.append("</tr>\n");
@@ -192,7 +192,7 @@ Flow Renderer::renderTablerow(const Node& node) {
     Value item = collection.is(Kind::Array)
                      ? collection.items()[pos]
                      : Value::integer(static_cast<int64_t>(static_cast<uint64_t>(collection.rangeStart()) + pos));
-    variables_.insert_or_assign(node.text, item);
+    scope_.set(node.slot, item);
     if (!renderCell(*this, body, cellInfo(i, n, cols, p.colsNil))) return Flow::Normal;
   }
   output_.append("</tr>\n");
@@ -229,7 +229,7 @@ void Renderer::renderCycle(const Node& node) {
   std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, arena_.resource());
   std::pmr::string key(&mr);
   if (!node.text.empty()) {
-    appendDisplay(key, resolveVariable(node.text));
+    appendDisplay(key, resolveVariable(node.slot, node.text));
   } else {
     for (std::size_t i = 0; i < node.children.size(); ++i) {
       if (i != 0) key.push_back(',');
