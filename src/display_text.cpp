@@ -311,6 +311,30 @@ void appendInteger(Sink& out, int64_t i) {
   out.append(std::string_view(text, static_cast<std::size_t>(res.ptr - text)));
 }
 
+// The common case of positional form, without the work of the general one:
+// a value whose shortest digits number at most 15, with at most 10 after the
+// point and the last of them not a 9, prints exactly those digits (the
+// cleanup of zero and nine runs meets the run of padding zeros first and
+// rounds the value back to itself). False, and nothing written, otherwise.
+template <class Sink>
+bool appendShortPositional(Sink& out, double f) {
+  char text[48];
+  auto res = std::to_chars(text, text + sizeof text, f, std::chars_format::fixed);
+  if (res.ec != std::errc()) return false;
+  std::string_view t(text, static_cast<std::size_t>(res.ptr - text));
+  std::size_t point = t.find('.');
+  std::size_t fraction = point == std::string_view::npos ? 0 : t.size() - point - 1;
+  std::size_t significant = 0;
+  for (char c : t) {
+    if (c >= '1' && c <= '9') ++significant;
+    else if (c == '0' && significant != 0) ++significant;
+  }
+  if (fraction > 10 || significant > 15 || (fraction != 0 && t.back() == '9')) return false;
+  out.append(t);
+  if (fraction == 0) out.append(".0");
+  return true;
+}
+
 template <class Sink>
 void appendFloat(Sink& out, double f) {
   if (std::isnan(f)) {
@@ -320,9 +344,11 @@ void appendFloat(Sink& out, double f) {
   double a = std::fabs(f);
   if (a >= kScientificFrom) {
     appendScientific(out, f);
-  } else if (a != 0 && a < kTinyBelow) {
+  } else if (a == 0) {
+    out.append("0.0");
+  } else if (a < kTinyBelow) {
     appendTiny(out, f);
-  } else {
+  } else if (!appendShortPositional(out, f)) {
     appendPositional(out, f);
   }
 }

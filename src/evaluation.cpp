@@ -76,16 +76,18 @@ Value Renderer::evaluateFiltered(std::span<const Node> chain) {
 
 Value Renderer::applyFilter(const Value& input, const Node& filter) {
   if (filter.name.empty()) return input;
-  Value in = input;
-  if (in.is(Kind::Range)) {
-    int64_t start = in.rangeStart(), end = in.rangeEnd();
-    uint64_t count = end < start ? 0 : static_cast<uint64_t>(end) - static_cast<uint64_t>(start) + 1;
-    if (count > kMaxExpandedRange || (count == 0 && end >= start)) throw std::bad_alloc();
-    Value* items = arena_.allocArray<Value>(count);
-    for (uint64_t i = 0; i < count; ++i) items[i] = Value::integer(start + static_cast<int64_t>(i));
-    in = Value::array({items, count});
-  }
+  // An unknown filter passes its input on, a range as its array too.
+  Value in = filterInput(input);
   return filter.filter ? filter.filter(*this, in, filter.args) : in;
+}
+
+Value Renderer::expandRange(const Value& range) {
+  int64_t start = range.rangeStart(), end = range.rangeEnd();
+  uint64_t count = end < start ? 0 : static_cast<uint64_t>(end) - static_cast<uint64_t>(start) + 1;
+  if (count > kMaxExpandedRange || (count == 0 && end >= start)) throw std::bad_alloc();
+  Value* items = arena_.allocArray<Value>(count);
+  for (uint64_t i = 0; i < count; ++i) items[i] = Value::integer(start + static_cast<int64_t>(i));
+  return Value::array({items, count});
 }
 
 // Answers a member of the innermost loop's forloop object without building it.

@@ -8,6 +8,7 @@
 
 #include "arena.h"
 #include "filters/dispatch.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 namespace {
@@ -147,6 +148,12 @@ class Parser {
     return list;
   }
   void close(std::size_t self) { stack_[self].children = popAbove(self); }
+  // An output whose last filter can write straight into the output.
+  void setEmitter(std::size_t self) {
+    std::span<const Node> chain = stack_[self].children;
+    if (chain.size() > 1 && chain.back().kind == NodeKind::Filter && chain.back().filter)
+      stack_[self].emit = findEmitter(chain.back().name);
+  }
   // Numbers the name that node `i` reads or binds (its text).
   void numberName(std::size_t i) { stack_[i].slot = names_.intern(stack_[i].text); }
   // The top node becomes the only child of a new node of `kind`.
@@ -277,6 +284,7 @@ void Parser::parseOutput() {
   while (!isOutputClose(kind()) && kind() != K::EndOfInput) take();
   if (!isOutputClose(kind())) syntaxError();
   close(self);
+  setEmitter(self);
   at(self).trimLeft = trimLeft;
   at(self).trimRight = take().kind == K::OutputCloseTrim;
 }
@@ -830,6 +838,7 @@ void Parser::parseEcho() {
       parseFilter();
     }
     close(self);
+    setEmitter(self);
   }
   expectClose(self);
 }

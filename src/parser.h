@@ -17,6 +17,7 @@ class Arena;
 class Renderer;
 struct Node;
 using FilterFn = Value (*)(Renderer&, const Value& input, std::span<const Node> args);
+using EmitFn = void (*)(Renderer&, const Value& input, std::span<const Node> args);
 
 // Values are fixed; the renderer dispatches on them.
 enum class NodeKind : uint8_t {
@@ -85,6 +86,7 @@ struct Node {
   std::span<const Node> args;  // Filter arguments, positional and NamedArgument mixed
   Value constant;              // literal kinds (String..Blank): the value, computed once by the parser
   FilterFn filter = nullptr;   // Filter: the handler, looked up once by the parser; null if unknown
+  EmitFn emit = nullptr;       // Output/Echo: the last filter's emitter, if it has one
   // Where an object lookup of this node's name found it last (Property: the
   // member; Variable: the name in the data; include/render: the template).
   mutable LookupCache cache;

@@ -38,9 +38,7 @@ Flow Renderer::renderNode(const Node& node) {
     case NodeKind::Root: return renderChildrenWithTrim(node.children, false);
     case NodeKind::Text: output_.append(node.text); return Flow::Normal;
     case NodeKind::Output:
-    case NodeKind::Echo:
-      if (!node.children.empty()) appendDisplay(output_, evaluateFiltered(node.children));
-      return Flow::Normal;
+    case NodeKind::Echo: renderOutput(node); return Flow::Normal;
     case NodeKind::Assign:
       if (!node.text.empty() && !node.children.empty()) scope_.set(node.slot, evaluateFiltered(node.children));
       return Flow::Normal;
@@ -112,6 +110,23 @@ Flow Renderer::renderNode(const Node& node) {
     case NodeKind::FilteredExpression: return Flow::Normal;
   }
   return Flow::Normal;
+}
+
+void Renderer::renderOutput(const Node& node) {
+  std::span<const Node> chain = node.children;
+  if (chain.empty()) return;
+  if (node.emit) {
+    // The last filter writes its result straight into the output.
+    const Node& last = chain.back();
+    node.emit(*this, filterInput(evaluateFiltered(chain.first(chain.size() - 1))), last.args);
+    return;
+  }
+  Value v = evaluateFiltered(chain);
+  if (v.is(Kind::String)) {
+    output_.append(v.str());
+  } else {
+    appendDisplay(output_, v);
+  }
 }
 
 Flow Renderer::renderSequence(std::span<const Node> nodes) {

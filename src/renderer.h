@@ -118,6 +118,8 @@ class Renderer {
   // children[0] evaluated, then every Filter child applied in order.
   Value evaluateFiltered(std::span<const Node> chain);
   Value applyFilter(const Value& input, const Node& filter);
+  // What a filter receives for `input`: a range as the array of its integers.
+  Value filterInput(const Value& input) { return input.is(Kind::Range) ? expandRange(input) : input; }
   // A condition carrying an unrecognised operator: the value to test, or
   // nothing when the operator must be reported.
   std::optional<Value> evaluateConditionWithInvalidOp(const Node& condition);
@@ -152,7 +154,10 @@ class Renderer {
   void renderRaw(const Node& node);
   Flow renderTrimmed(std::span<const Node> nodes, bool trimNext, bool stopAtBranch);
 
+  void renderOutput(const Node& node);
+
   // Evaluation helpers.
+  Value expandRange(const Value& range);
   Value evaluateProperty(const Node& node);
   Value evaluateIndex(const Node& node);
   Value evaluateRange(const Node& node);

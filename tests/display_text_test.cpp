@@ -38,6 +38,8 @@ TEST(FloatText, WorkedExamplesAndEdges) {
       {1.0 / 3, "0.333333333333333"}, {2.0 / 3, "0.666666666666667"},
       {0.7999999999999999, "0.8"}, {3.0000001, "3.0000001"}, {12.3456789, "12.3456789"},
       {-1.0 / 3, "-0.333333333333333"}, {123456789.123, "123456789.123"},
+      // shortest digits that end in a run of nines still get the cleanup
+      {6731051.15499999, "6731051.155"}, {47934.689999989, "47934.69"}, {7466618266.99999, "7466618267.0"},
       {nan, "nan"}, {-nan, "-nan"},
   };
   for (const Row& r : rows) EXPECT_EQ(floatText(r.value), r.text) << r.value;

@@ -527,19 +527,42 @@ Value filterSplit(Renderer& r, const Value& in, Args args) {
   return splitOn(r, s, sep);
 }
 
-Value filterJoin(Renderer& r, const Value& in, Args args) {
-  std::string_view sep = " ";
-  if (hasArg(args, 0)) sep = r.display(evalArg(r, args, 0));
-  if (!in.is(Kind::Array)) return in;
-  std::pmr::string& out = newText(r.scratch());
+namespace {
+
+std::string_view joinSeparator(Renderer& r, Args args) {
+  return hasArg(args, 0) ? r.display(evalArg(r, args, 0)) : std::string_view(" ");
+}
+
+// The elements' display texts with `sep` between them; empty arrays among
+// them are left out.
+template <class Sink>
+void appendJoined(Sink& out, std::span<const Value> items, std::string_view sep) {
   bool first = true;
-  for (const Value& e : in.items()) {
+  for (const Value& e : items) {
     if (e.is(Kind::Array) && e.items().empty()) continue;
     if (!first) out.append(sep);
     first = false;
     appendDisplay(out, e);
   }
+}
+
+}  // namespace
+
+Value filterJoin(Renderer& r, const Value& in, Args args) {
+  std::string_view sep = joinSeparator(r, args);
+  if (!in.is(Kind::Array)) return in;
+  std::pmr::string& out = newText(r.scratch());
+  appendJoined(out, in.items(), sep);
   return Value::string(out);
+}
+
+void emitJoin(Renderer& r, const Value& in, Args args) {
+  std::string_view sep = joinSeparator(r, args);
+  if (in.is(Kind::Array)) {
+    appendJoined(r.output(), in.items(), sep);
+  } else {
+    appendDisplay(r.output(), in);
+  }
 }
 
 Value filterConcat(Renderer& r, const Value& in, Args args) {

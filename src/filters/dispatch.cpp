@@ -175,6 +175,16 @@ FilterFn findFilter(std::string_view name) {
   return nullptr;
 }
 
+EmitFn findEmitter(std::string_view name) {
+  static constexpr std::pair<std::string_view, EmitFn> kEmitters[] = {
+      {"escape", emitEscape}, {"join", emitJoin},       {"truncate", emitTruncate},
+      {"append", emitAppend}, {"prepend", emitPrepend},
+  };
+  for (const auto& [n, fn] : kEmitters)
+    if (n == name) return fn;
+  return nullptr;
+}
+
 double toNumber(const Value& v) {
   switch (v.kind()) {
     case Kind::Integer: return static_cast<double>(v.asInt());

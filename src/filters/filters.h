@@ -13,6 +13,17 @@ namespace mervalt {
 class Renderer;
 using Args = std::span<const Node>;
 
+// The last filter of an output may write its result's display text straight
+// into the output instead of building the result first. An emitter writes
+// exactly the display text of what its filter returns.
+using EmitFn = void (*)(Renderer& r, const Value& input, Args args);
+EmitFn findEmitter(std::string_view name);
+void emitEscape(Renderer& r, const Value& in, Args args);
+void emitJoin(Renderer& r, const Value& in, Args args);
+void emitTruncate(Renderer& r, const Value& in, Args args);
+void emitAppend(Renderer& r, const Value& in, Args args);
+void emitPrepend(Renderer& r, const Value& in, Args args);
+
 // dispatch.cpp
 Value filterDefault(Renderer& r, const Value& in, Args args);
 Value filterSize(Renderer& r, const Value& in);

@@ -251,10 +251,25 @@ Value filterAppend(Renderer& r, const Value& in, Args args) {
   return concatText(r, r.display(in), a);
 }
 
+void emitAppend(Renderer& r, const Value& in, Args args) {
+  if (!hasArg(args, 0)) return appendDisplay(r.output(), in);
+  std::string_view a = r.display(evalArg(r, args, 0));
+  r.output().append(r.display(in));
+  r.output().append(a);
+}
+
 Value filterPrepend(Renderer& r, const Value& in, Args args) {
   if (!hasArg(args, 0)) return in;
   std::string_view a = r.display(evalArg(r, args, 0));
   return concatText(r, a, r.display(in));
+}
+
+void emitPrepend(Renderer& r, const Value& in, Args args) {
+  if (!hasArg(args, 0)) return appendDisplay(r.output(), in);
+  std::string_view a = r.display(evalArg(r, args, 0));
+  std::string_view s = r.display(in);
+  r.output().append(a);
+  r.output().append(s);
 }
 
 Value filterRemove(Renderer& r, const Value& in, Args args) {
@@ -287,7 +302,16 @@ Value filterReplaceLast(Renderer& r, const Value& in, Args args) {
   return replaceOne(r, in, args, true);
 }
 
-Value filterTruncate(Renderer& r, const Value& in, Args args) {
+namespace {
+
+// What truncate keeps: the whole text, or a head and the ellipsis.
+struct Truncation {
+  std::string_view head;
+  std::string_view ellipsis;
+  bool whole;
+};
+
+Truncation truncation(Renderer& r, const Value& in, Args args) {
   int64_t length = kDefaultTruncateLength;
   if (hasArg(args, 0)) {
     Value v = evalArg(r, args, 0);
@@ -296,9 +320,22 @@ Value filterTruncate(Renderer& r, const Value& in, Args args) {
   std::string_view ellipsis = ellipsisArg(r, args);
   std::string_view s = r.display(in);
   auto limit = static_cast<uint64_t>(length);
-  if (s.size() <= limit) return in;
+  if (s.size() <= limit) return {s, {}, true};
   std::size_t keep = ellipsis.size() > limit ? 0 : static_cast<std::size_t>(limit - ellipsis.size());
-  return concatText(r, s.substr(0, keep), ellipsis);
+  return {s.substr(0, keep), ellipsis, false};
+}
+
+}  // namespace
+
+Value filterTruncate(Renderer& r, const Value& in, Args args) {
+  Truncation t = truncation(r, in, args);
+  return t.whole ? in : concatText(r, t.head, t.ellipsis);
+}
+
+void emitTruncate(Renderer& r, const Value& in, Args args) {
+  Truncation t = truncation(r, in, args);
+  r.output().append(t.head);
+  r.output().append(t.ellipsis);
 }
 
 Value filterTruncatewords(Renderer& r, const Value& in, Args args) {
