@@ -48,12 +48,12 @@ Value Renderer::evaluate(const Node& node) {
 
 Value Renderer::resolveVariable(uint32_t slot, std::string_view name, LookupCache* cache) {
   if (slot == NameTable::kTablerowloop && !tablerowStack_.empty()) return buildTablerowloopObject();
-  if (slot == NameTable::kForloop && !loopStack_.empty()) return buildForloopObject(loopStack_.size() - 1);
+  if (slot == NameTable::kForloop && visibleLoops() != 0) return buildForloopObject(visibleLoops() - 1);
   for (std::size_t i = locals_.size(); i-- > 0;)
     if (locals_[i].slot == slot) return locals_[i].value;
   if (const Value* v = scope_.find(slot)) return *v;
-  if (!counters_.empty())
-    if (auto it = counters_.find(name); it != counters_.end()) return Value::integer(it->second);
+  if (counters_)
+    if (auto it = counters_->find(name); it != counters_->end()) return Value::integer(it->second);
   std::optional<Value> v = cache ? get(data_, name, *cache) : get(data_, name);
   return v.value_or(Value::nil());
 }
@@ -62,8 +62,8 @@ Value Renderer::resolveVariable(std::string_view name) {
   int64_t slot = names_.find(name);
   if (slot >= 0) return resolveVariable(static_cast<uint32_t>(slot), name);
   // No template names it, so nothing can have bound it.
-  if (!counters_.empty())
-    if (auto it = counters_.find(name); it != counters_.end()) return Value::integer(it->second);
+  if (counters_)
+    if (auto it = counters_->find(name); it != counters_->end()) return Value::integer(it->second);
   return get(data_, name).value_or(Value::nil());
 }
 
@@ -93,7 +93,7 @@ Value Renderer::expandRange(const Value& range) {
 // Answers a member of the innermost loop's forloop object without building it.
 std::optional<Value> Renderer::forloopMember(ForloopMember m) {
   const LoopRecord& rec = loopStack_.back();
-  std::size_t k = loopStack_.size() - 1;
+  std::size_t k = visibleLoops() - 1;
   switch (m) {
     case ForloopMember::Index: return Value::integer(rec.index);
     case ForloopMember::Index0: return Value::integer(rec.index0);
@@ -114,7 +114,7 @@ Value Renderer::evaluateProperty(const Node& node) {
   const Node& objNode = node.children[0];
   auto member = static_cast<ForloopMember>(node.member);
   if (member != ForloopMember::None && objNode.kind == NodeKind::Variable && objNode.slot == NameTable::kForloop &&
-      !loopStack_.empty())
+      visibleLoops() != 0)
     if (auto v = forloopMember(member)) return *v;
   Value obj = evaluate(objNode);
   std::string_view m = node.text;

@@ -888,6 +888,7 @@ void Parser::parseBare(NodeKind kind) {
 void Parser::parseIncludeOrRender(NodeKind kind) {
   take();
   std::size_t self = open(kind);
+  if (this->kind() == K::String) at(self).slot = names_.intern(cur().text);
   parsePrimary();
   if (this->kind() == K::KwWith || this->kind() == K::KwFor) {
     std::size_t arg = open(NodeKind::NamedArgument, take().text);

@@ -91,8 +91,13 @@ struct Node {
   // member; Variable: the name in the data; include/render: the template).
   mutable LookupCache cache;
   // The number of the name this node reads or binds (Variable, Assign,
-  // Capture, For, Tablerow, Cycle group, NamedArgument key or `as` alias).
+  // Capture, For, Tablerow, Cycle group, NamedArgument key or `as` alias;
+  // Include/Render: the template name when it is written as a string).
   uint32_t slot = 0;
+  // What rendering worked out once for this node and keeps for the rest of
+  // the call: For, its continue slot; Include/Render, the other template's
+  // last parsed tree.
+  mutable const void* memo = nullptr;
   // Property: which forloop member `text` names (ForloopMember), so that a
   // running loop answers it without building its object.
   uint8_t member = 0;

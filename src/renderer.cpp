@@ -14,14 +14,11 @@ Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& na
       scope_(arena.resource()),
       locals_(arena.resource()),
       boundArgs_(arena.resource()),
-      counters_(arena.resource()),
-      cyclePositions_(arena.resource()),
       continueOffsets_(arena.resource()),
       loopStack_(arena.resource()),
       tablerowStack_(arena.resource()),
       templateCache_(arena.resource()),
-      sourceAddresses_(arena.resource()),
-      loopSlots_(arena.resource()) {
+      sourceAddresses_(arena.resource()) {
   scope_.resize(names_.size());
 }
 

@@ -168,8 +168,10 @@ class Renderer {
   std::optional<Value> forloopMember(ForloopMember member);
 
  public:
-  // Loop state, shared with the tag sources.
+  // Loop state, shared with the tag sources. Loops are numbered from the
+  // first one the running frame sees.
   Value buildForloopObject(std::size_t k);
+  std::size_t visibleLoops() const { return loopStack_.size() - loopBase_; }
   Value buildTablerowloopObject();
   std::string_view buildContinueKey(const Node& expr);
 
@@ -193,16 +195,20 @@ class Renderer {
   // searched from the most recent.
   std::pmr::vector<LocalOverride> locals_;
   std::pmr::vector<BoundArg> boundArgs_;  // arguments of the running include/render tags
-  NameMap<int64_t> counters_;
-  NameMap<uint64_t> cyclePositions_;
+  // Counters and cycle positions of the running frame (render starts its
+  // own); made on first use.
+  NameMap<int64_t>* counters_ = nullptr;
+  NameMap<uint64_t>* cyclePositions_ = nullptr;
   NameMap<uint64_t> continueOffsets_;
+  // Running for loops; a render sees only those from loopBase_ on, and
+  // numbers them from there.
   std::pmr::vector<LoopRecord> loopStack_;
+  std::size_t loopBase_ = 0;
   std::pmr::vector<TablerowInfo> tablerowStack_;
   std::optional<std::string_view> ifchangedLast_;
   NameMap<const Node*> templateCache_;
   std::pmr::unordered_map<const char*, std::pair<std::size_t, const Node*>> sourceAddresses_;
   using ContinueSlot = NameMap<uint64_t>::value_type;
-  std::pmr::unordered_map<const Node*, ContinueSlot*> loopSlots_;
   LookupCache templateStoreCache_[2];  // "__templates" and "templates" in the data
 };
 

@@ -29,6 +29,7 @@ std::optional<std::string_view> findTemplateSource(Renderer& r, const Node& node
 // renderer's shared stack from `base` on (key-value parameters, then the
 // with/for binding) and are taken off when the tag ends.
 struct IncludeCall {
+  const Node* tag = nullptr;
   std::string_view source;
   std::string_view boundName;  // alias of the with/for argument, else the template name
   uint32_t boundSlot = 0;
@@ -82,6 +83,7 @@ void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
     r.output_.append(name);
     return false;
   }
+  call.tag = &node;
   call.source = *source;
   collectArgs(r, node, call);
   const Node* form = call.forEach ? call.forEach : call.with;
@@ -91,7 +93,7 @@ void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
     call.boundSlot = form->slot;
   } else {
     call.boundName = name;
-    call.boundSlot = r.nameSlot(name);
+    call.boundSlot = node.children[0].kind == NodeKind::String ? node.slot : r.nameSlot(name);
   }
   return true;
 }
@@ -108,40 +110,47 @@ void restoreOverrides(Renderer& r, std::span<const BoundArg> bindings) {
   for (std::size_t i = bindings.size(); i-- > 0;) r.scope_.restore(bindings[i].slot, bindings[i].saved);
 }
 
-Flow renderTemplateSource(Renderer& r, std::string_view source) {
-  return r.renderSequence(r.parseCached(source).children);
+// The tree of the other template; the tag keeps the last one it rendered,
+// since it names the same source again and again.
+struct PartialMemo {
+  const char* source;
+  std::size_t size;
+  const Node* root;
+};
+
+const Node& partialTree(Renderer& r, const Node& tag, std::string_view source) {
+  auto* memo = static_cast<const PartialMemo*>(tag.memo);
+  if (memo && memo->source == source.data() && memo->size == source.size()) return *memo->root;
+  const Node& root = r.parseCached(source);
+  tag.memo = r.arena_.make<PartialMemo>(PartialMemo{source.data(), source.size(), &root});
+  return root;
 }
 
-// render sees no variables of its caller, and fresh counters, cycle
-// positions and loop stack; the caller's come back when the tag ends,
-// however it ends. The fresh maps share the allocators of the originals,
-// which swapping requires.
+// render sees no variables of its caller, no running loops, and counters
+// and cycle positions of its own; the caller's come back when the tag ends,
+// however it ends.
 class IsolatedScope {
  public:
   explicit IsolatedScope(Renderer& r)
-      : r_(r),
-        frame_(r.scope_),
-        counters_(r.counters_.get_allocator()),
-        cyclePositions_(r.cyclePositions_.get_allocator()),
-        loopStack_(r.loopStack_.get_allocator()) {
-    swapAll();
+      : r_(r), frame_(r.scope_), counters_(r.counters_), cyclePositions_(r.cyclePositions_), loopBase_(r.loopBase_) {
+    r.counters_ = nullptr;
+    r.cyclePositions_ = nullptr;
+    r.loopBase_ = r.loopStack_.size();
   }
-  ~IsolatedScope() { swapAll(); }
+  ~IsolatedScope() {
+    r_.counters_ = counters_;
+    r_.cyclePositions_ = cyclePositions_;
+    r_.loopBase_ = loopBase_;
+  }
   IsolatedScope(const IsolatedScope&) = delete;
   IsolatedScope& operator=(const IsolatedScope&) = delete;
 
  private:
-  void swapAll() {
-    r_.counters_.swap(counters_);
-    r_.cyclePositions_.swap(cyclePositions_);
-    r_.loopStack_.swap(loopStack_);
-  }
-
   Renderer& r_;
   Scope::Isolated frame_;
-  NameMap<int64_t> counters_;
-  NameMap<uint64_t> cyclePositions_;
-  std::pmr::vector<LoopRecord> loopStack_;
+  NameMap<int64_t>* counters_;
+  NameMap<uint64_t>* cyclePositions_;
+  std::size_t loopBase_;
 };
 
 [[gnu::noinline]] Value forEachLoopObject(Renderer& r, std::size_t i, std::size_t n, std::string_view name) {
@@ -165,7 +174,7 @@ Flow renderForEach(Renderer& r, IncludeCall& call) {
   loopName.append(r.buildContinueKey(call.forEach->children[0]));
 
   r.boundArgs_.push_back(BoundArg{call.boundSlot, Value(), {}});
-  const Node& root = r.parseCached(call.source);
+  const Node& root = partialTree(r, *call.tag, call.source);
   for (std::size_t i = 0; i < items.size(); ++i) {
     r.countIteration();
     std::span<BoundArg> bindings = bindingsOf(r, call);
@@ -186,14 +195,14 @@ Flow renderForEach(Renderer& r, IncludeCall& call) {
 Flow renderWithLocals(Renderer& r, const IncludeCall& call) {
   std::size_t n = r.boundArgs_.size() - call.base;
   for (std::size_t i = 0; i < n; ++i) r.bindLocal(r.boundArgs_[call.base + i].slot, r.boundArgs_[call.base + i].value);
-  Flow f = renderTemplateSource(r, call.source);
+  Flow f = r.renderSequence(partialTree(r, *call.tag, call.source).children);
   for (std::size_t i = 0; i < n; ++i) r.unbindLocal(r.boundArgs_[call.base + i].slot);
   return f;
 }
 
 Flow renderWithOverrides(Renderer& r, const IncludeCall& call) {
   for (const BoundArg& b : bindingsOf(r, call)) r.scope_.set(b.slot, b.value);
-  return renderTemplateSource(r, call.source);
+  return r.renderSequence(partialTree(r, *call.tag, call.source).children);
 }
 
 // Renders the other template with its bindings installed, in the scope the

@@ -100,7 +100,7 @@ void appendNodeKey(std::pmr::string& out, const Node& node) {
 // buffer is not part of the recursion through loop bodies.
 [[gnu::noinline]] Renderer::ContinueSlot* continueSlot(Renderer& r, const Node& node) {
   // The key depends only on the node, so each loop node looks it up once.
-  if (auto cached = r.loopSlots_.find(&node); cached != r.loopSlots_.end()) return cached->second;
+  if (node.memo) return static_cast<Renderer::ContinueSlot*>(const_cast<void*>(node.memo));
   char buf[256];
   std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, r.arena_.resource());
   std::pmr::string name(&mr);
@@ -110,7 +110,7 @@ void appendNodeKey(std::pmr::string& out, const Node& node) {
   auto it = r.continueOffsets_.find(std::string_view(name));
   if (it == r.continueOffsets_.end()) it = r.continueOffsets_.emplace(r.arena_.copy(name), 0).first;
   Renderer::ContinueSlot* slot = &*it;  // elements stay put when the map rehashes
-  r.loopSlots_.emplace(&node, slot);
+  node.memo = slot;
   return slot;
 }
 
@@ -285,8 +285,8 @@ Flow Renderer::renderFor(const Node& node) {
 }
 
 Value Renderer::buildForloopObject(std::size_t k) {
-  if (k >= loopStack_.size()) return Value();
-  LoopRecord& rec = loopStack_[k];
+  if (k >= visibleLoops()) return Value();
+  LoopRecord& rec = loopStack_[loopBase_ + k];
   if (rec.object.is(Kind::Object)) return rec.object;
   const Value values[] = {Value::integer(rec.index),  Value::integer(rec.index0), Value::boolean(rec.first),
                           Value::boolean(rec.last),   Value::integer(rec.length), Value::integer(rec.rindex),

@@ -236,8 +236,9 @@ void Renderer::renderCycle(const Node& node) {
       appendDisplay(key, evaluate(node.children[i]));
     }
   }
-  auto it = cyclePositions_.find(std::string_view(key));
-  if (it == cyclePositions_.end()) it = cyclePositions_.emplace(arena_.copy(key), 0).first;
+  if (!cyclePositions_) cyclePositions_ = arena_.make<NameMap<uint64_t>>(arena_.resource());
+  auto it = cyclePositions_->find(std::string_view(key));
+  if (it == cyclePositions_->end()) it = cyclePositions_->emplace(arena_.copy(key), 0).first;
   uint64_t& position = it->second;
   uint64_t p = position;
   position = p + 1 < node.children.size() ? p + 1 : 0;
@@ -246,7 +247,8 @@ void Renderer::renderCycle(const Node& node) {
 
 void Renderer::renderIncrement(const Node& node, bool up) {
   if (node.text.empty()) return;
-  auto it = counters_.try_emplace(node.text, 0).first;
+  if (!counters_) counters_ = arena_.make<NameMap<int64_t>>(arena_.resource());
+  auto it = counters_->try_emplace(node.text, 0).first;
   // Unsigned steps: a counter cannot overflow into undefined behaviour.
   uint64_t current = static_cast<uint64_t>(it->second);
   int64_t shown = static_cast<int64_t>(up ? current : current - 1);
