@@ -311,6 +311,36 @@ void appendInteger(Sink& out, int64_t i) {
   out.append(std::string_view(text, static_cast<std::size_t>(res.ptr - text)));
 }
 
+// Most floats in real data are short decimals (prices, ratings, shares): the
+// nearest double to N / 10^j for a small j. Such a value's shortest digits
+// are those of N, found here without a general conversion; the same rule as
+// below then makes them the display text. False, and nothing written, when
+// the value is not one of them.
+template <class Sink>
+bool appendShortDecimal(Sink& out, double f) {
+  constexpr int kMaxDecimals = 4;
+  double a = std::fabs(f);
+  if (!(a < 1e11)) return false;  // keeps a * 10^j and its rounding exact enough
+  for (int j = 0; j <= kMaxDecimals; ++j) {
+    double n = std::round(a * kPowersOfTen[j]);
+    if (n / kPowersOfTen[j] != a) continue;
+    auto digits = static_cast<uint64_t>(n);
+    if (j > 0 && digits % 10 == 9) return false;
+    char text[32];
+    char* end = text + sizeof text;
+    char* p = end;
+    for (int k = 0; k < j; ++k, digits /= 10) *--p = static_cast<char>('0' + digits % 10);
+    if (j > 0) *--p = '.';
+    do *--p = static_cast<char>('0' + digits % 10);
+    while ((digits /= 10) != 0);
+    if (f < 0) *--p = '-';
+    out.append(std::string_view(p, static_cast<std::size_t>(end - p)));
+    if (j == 0) out.append(".0");
+    return true;
+  }
+  return false;
+}
+
 // The common case of positional form, without the work of the general one:
 // a value whose shortest digits number at most 15, with at most 10 after the
 // point and the last of them not a 9, prints exactly those digits (the
@@ -348,7 +378,7 @@ void appendFloat(Sink& out, double f) {
     out.append("0.0");
   } else if (a < kTinyBelow) {
     appendTiny(out, f);
-  } else if (!appendShortPositional(out, f)) {
+  } else if (!appendShortDecimal(out, f) && !appendShortPositional(out, f)) {
     appendPositional(out, f);
   }
 }

@@ -6,6 +6,7 @@
 
 #include <simdjson.h>
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -293,7 +294,7 @@ class Builder {
     std::string_view t = token(pos);
     if (t.size() < 2 || t.back() != '"') return false;
     std::string_view body = t.substr(1, t.size() - 2);
-    if (std::memchr(body.data(), '\\', body.size()) == nullptr) {
+    if (!hasEscape(body)) {
       out = body;
       return true;
     }
@@ -302,6 +303,17 @@ class Builder {
     if (end == nullptr) return false;
     out = {reinterpret_cast<const char*>(dst), static_cast<std::size_t>(end - dst)};
     return true;
+  }
+
+  // Whether `body` holds a backslash. Strings come in text order, so one
+  // search finds the next backslash for all the strings before it.
+  bool hasEscape(std::string_view body) {
+    std::size_t begin = static_cast<std::size_t>(body.data() - text_.data());
+    if (nextEscape_ < begin) {
+      const void* hit = std::memchr(body.data(), '\\', text_.size() - begin);
+      nextEscape_ = hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text_.data()) : text_.size();
+    }
+    return nextEscape_ < begin + body.size();
   }
 
   // Completes the innermost container into `v`; false for an object that
@@ -335,7 +347,7 @@ class Builder {
   const Shape* shapeOf(std::span<const std::string_view> keys) {
     const Shape** recent = recentShapes_[depth_ - 1];
     for (int i = 0; i < 2; ++i) {
-      if (recent[i] != nullptr && recent[i]->sameKeys(keys)) {
+      if (recent[i] != nullptr && sameKeys(*recent[i], keys)) {
         if (i == 1) std::swap(recent[0], recent[1]);
         return recent[0];
       }
@@ -348,6 +360,29 @@ class Builder {
     return shape;
   }
 
+  // Whether `shape` has exactly these keys. Every key of the document lies in
+  // the padded text or in an arena block with the same padding after it, so
+  // a short key is compared with two whole-word reads.
+  static bool sameKeys(const Shape& shape, std::span<const std::string_view> keys) {
+    if (shape.size() != keys.size()) return false;
+    for (std::size_t i = 0; i < keys.size(); ++i) {
+      std::string_view a = shape.key(i), b = keys[i];
+      if (a.size() != b.size()) return false;
+      if (a.size() > 16 || std::endian::native != std::endian::little) {
+        if (a != b) return false;
+        continue;
+      }
+      uint64_t wa[2], wb[2];
+      std::memcpy(wa, a.data(), 16);
+      std::memcpy(wb, b.data(), 16);
+      std::size_t n = a.size();
+      uint64_t lowMask = n >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * n)) - 1;
+      uint64_t highMask = n <= 8 ? 0 : n == 16 ? ~uint64_t{0} : (uint64_t{1} << (8 * (n - 8))) - 1;
+      if (((wa[0] ^ wb[0]) & lowMask) != 0 || ((wa[1] ^ wb[1]) & highMask) != 0) return false;
+    }
+    return true;
+  }
+
   static constexpr Shape kNoKeys{nullptr, 0};
 
   Arena& arena_;
@@ -357,6 +392,7 @@ class Builder {
   ArenaStack<Value> values_;
   ArenaStack<std::string_view> keys_;
   std::size_t depth_ = 0;
+  std::size_t nextEscape_ = 0;  // the next backslash at or after the last string checked
   Frame frames_[kMaxJsonDepth];
   const Shape* recentShapes_[kMaxJsonDepth][2] = {};
 };
