@@ -25,7 +25,7 @@ constexpr uint64_t kMaxExpandedRange = (uint64_t{1} << 30) / sizeof(Value);
 
 }  // namespace
 
-Value Renderer::evaluate(const Node& node) {
+Value Renderer::evaluateExpression(const Node& node) {
   switch (node.kind) {
     case NodeKind::Variable: return resolveVariable(node.slot, node.text, &node.cache);
     case NodeKind::String:
@@ -46,7 +46,7 @@ Value Renderer::evaluate(const Node& node) {
   }
 }
 
-Value Renderer::resolveVariable(uint32_t slot, std::string_view name, LookupCache* cache) {
+Value Renderer::resolveName(uint32_t slot, std::string_view name, LookupCache* cache) {
   if (slot == NameTable::kTablerowloop && !tablerowStack_.empty()) return buildTablerowloopObject();
   if (slot == NameTable::kForloop && visibleLoops() != 0) return buildForloopObject(visibleLoops() - 1);
   for (std::size_t i = locals_.size(); i-- > 0;)
@@ -116,7 +116,8 @@ Value Renderer::evaluateProperty(const Node& node) {
   if (member != ForloopMember::None && objNode.kind == NodeKind::Variable && objNode.slot == NameTable::kForloop &&
       visibleLoops() != 0)
     if (auto v = forloopMember(member)) return *v;
-  Value obj = evaluate(objNode);
+  Value obj = objNode.kind == NodeKind::Variable ? resolveVariable(objNode.slot, objNode.text, &objNode.cache)
+                                                 : evaluateExpression(objNode);
   std::string_view m = node.text;
   if (obj.is(Kind::Object)) {
     const ObjectMap& map = obj.map();

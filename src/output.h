@@ -28,9 +28,10 @@ class OutputBuffer {
   void reserveForNodes(std::size_t topLevelNodes);
 
   void append(std::string_view s) {
-    if (s.size() > cap_ - len_) grow(s.size());
-    if (!s.empty()) std::memcpy(data_ + len_, s.data(), s.size());
-    len_ += s.size();
+    std::size_t n = s.size();
+    if (n > cap_ - len_) grow(n);
+    copyBytes(data_ + len_, s.data(), n);
+    len_ += n;
   }
   void push_back(char c) {
     if (len_ == cap_) grow(1);
@@ -51,6 +52,23 @@ class OutputBuffer {
  private:
   void grow(std::size_t extra);
   void setCapacity(std::size_t cap);
+
+  // Most appends are short pieces of template text and values: these are
+  // copied inline with two overlapping moves of a fixed size, the rest by
+  // memcpy.
+  static void copyBytes(char* d, const char* s, std::size_t n) {
+    if (n >= 8 && n <= 16) {
+      std::memcpy(d, s, 8);
+      std::memcpy(d + n - 8, s + n - 8, 8);
+    } else if (n >= 4 && n < 8) {
+      std::memcpy(d, s, 4);
+      std::memcpy(d + n - 4, s + n - 4, 4);
+    } else if (n < 4) {
+      for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
+    } else {
+      std::memcpy(d, s, n);
+    }
+  }
 
   HeapResource& heap_;
   char* data_ = nullptr;

@@ -109,10 +109,22 @@ class Renderer {
   void appendTrimmedLeft(std::string_view text);
 
   // Expression evaluation. Throws std::bad_alloc only.
-  Value evaluate(const Node& node);
+  Value evaluate(const Node& node) {
+    // Literals are the most common arguments: their value is ready.
+    if (node.kind >= NodeKind::String && node.kind <= NodeKind::Blank) return node.constant;
+    return evaluateExpression(node);
+  }
+  Value evaluateExpression(const Node& node);
   // A variable by the number of its name: loop objects, include bindings,
   // assigned variables, counters, then the data.
-  Value resolveVariable(uint32_t slot, std::string_view name, LookupCache* cache = nullptr);
+  Value resolveVariable(uint32_t slot, std::string_view name, LookupCache* cache = nullptr) {
+    // An assigned or bound variable, when no loop object or include binding
+    // can stand in front of it.
+    if (slot > NameTable::kTablerowloop && locals_.empty())
+      if (const Value* v = scope_.find(slot)) return *v;
+    return resolveName(slot, name, cache);
+  }
+  Value resolveName(uint32_t slot, std::string_view name, LookupCache* cache);
   // A variable named by a text made while rendering.
   Value resolveVariable(std::string_view name);
   // children[0] evaluated, then every Filter child applied in order.

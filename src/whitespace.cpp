@@ -45,9 +45,14 @@ Flow Renderer::renderTrimmed(std::span<const Node> nodes, bool trimNext, bool st
   for (const Node& node : nodes) {
     if (stopAtBranch && (node.kind == NodeKind::Elsif || node.kind == NodeKind::Else)) break;
     if (node.trimLeft) stripTrailingWhitespace();
-    if (trimNext && node.kind == NodeKind::Text && !node.text.empty()) {
-      appendTrimmedLeft(node.text);
-      trimNext = false;
+    if (node.kind == NodeKind::Text) {
+      if (trimNext && !node.text.empty()) {
+        appendTrimmedLeft(node.text);
+        trimNext = false;
+      } else {
+        output_.append(node.text);
+        trimNext = node.trimRight;
+      }
       continue;
     }
     Flow f = renderNode(node);
