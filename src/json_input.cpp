@@ -195,12 +195,15 @@ class Builder {
       : arena_(arena), text_(text), index_(index), reader_(reader), values_(arena), keys_(arena) {}
 
   // The document's Value; false when the document proves unreadable.
+  // Values and texts travel as return values (in registers) and a failure
+  // as the flag `failed_`, which keeps the loop free of stores that later
+  // loads would wait for.
   bool build(Value& out) {
     std::size_t pos = 0;
     for (;;) {
-      Value v;
       bool opened = false;
-      if (!openOrRead(pos, v, opened)) return false;
+      Value v = openOrRead(pos, opened);
+      if (failed_) return false;
       if (opened) continue;  // its first element comes next
       // Attach the finished value; every closing bracket finishes another.
       for (;;) {
@@ -217,7 +220,8 @@ class Builder {
           break;
         }
         if (sep != (f.isObject ? '}' : ']')) return false;
-        if (!close(f, v)) return false;
+        v = close(f);
+        if (failed_) return false;
         --depth_;
       }
     }
@@ -241,68 +245,71 @@ class Builder {
     return text_.substr(begin, end - begin);
   }
 
-  // Reads the value at `pos` into `v`, or opens the container there (sets
-  // `opened`; an empty container is read whole).
-  bool openOrRead(std::size_t& pos, Value& v, bool& opened) {
-    if (pos == index_.size()) return false;
+  Value fail() {
+    failed_ = true;
+    return Value();
+  }
+
+  // Reads the value at `pos`, or opens the container there (sets `opened`;
+  // an empty container is read whole).
+  Value openOrRead(std::size_t& pos, bool& opened) {
+    if (pos == index_.size()) return fail();
     char c = charAt(pos);
-    if (c != '[' && c != '{') return scalar(pos++, v);
-    if (depth_ == static_cast<std::size_t>(kMaxJsonDepth)) return false;
+    if (c != '[' && c != '{') return scalar(pos++);
+    if (depth_ == static_cast<std::size_t>(kMaxJsonDepth)) return fail();
     ++pos;
-    if (pos == index_.size()) return false;
+    if (pos == index_.size()) return fail();
     bool isObject = c == '{';
     if (charAt(pos) == (isObject ? '}' : ']')) {
       ++pos;
-      v = isObject ? Value::object(ObjectMap::make(arena_, kNoKeys, {})) : Value::array({});
-      return true;
+      return isObject ? Value::object(ObjectMap::make(arena_, kNoKeys, {})) : Value::array({});
     }
     frames_[depth_++] = Frame{values_.size(), keys_.size(), isObject};
     opened = true;
-    return !isObject || readKey(pos);
+    if (isObject && !readKey(pos)) return fail();
+    return Value();
   }
 
   // A key and its colon; `pos` moves to the value.
   bool readKey(std::size_t& pos) {
     if (pos + 1 >= index_.size() || charAt(pos) != '"' || charAt(pos + 1) != ':') return false;
-    std::string_view key;
-    if (!string(pos, key)) return false;
+    std::string_view key = string(pos);
+    if (key.data() == nullptr) return false;
     keys_.push(key);
     pos += 2;
     return true;
   }
 
-  bool scalar(std::size_t pos, Value& v) {
+  Value scalar(std::size_t pos) {
     std::string_view t = token(pos);
     switch (t[0]) {
       case '"': {
-        std::string_view s;
-        if (!string(pos, s)) return false;
-        v = Value::string(s);
-        return true;
+        std::string_view s = string(pos);
+        return s.data() ? Value::string(s) : fail();
       }
-      case 't': v = Value::boolean(true); return t == "true";
-      case 'f': v = Value::boolean(false); return t == "false";
-      case 'n': v = Value::nil(); return t == "null";
-      default: return numberValue(t, v);
+      case 't': return t == "true" ? Value::boolean(true) : fail();
+      case 'f': return t == "false" ? Value::boolean(false) : fail();
+      case 'n': return t == "null" ? Value::nil() : fail();
+      default: {
+        Value v;
+        return numberValue(t, v) ? v : fail();
+      }
     }
   }
 
   // The string whose opening quote is at `pos`: borrowed from the text when
   // it has no escapes (the reader has checked its bytes already), else
-  // unescaped into the arena, which also checks the escapes.
-  bool string(std::size_t pos, std::string_view& out) {
+  // unescaped into the arena, which also checks the escapes. A null view
+  // when it does not read.
+  std::string_view string(std::size_t pos) {
     std::string_view t = token(pos);
-    if (t.size() < 2 || t.back() != '"') return false;
+    if (t.size() < 2 || t.back() != '"') return {};
     std::string_view body = t.substr(1, t.size() - 2);
-    if (!hasEscape(body)) {
-      out = body;
-      return true;
-    }
+    if (!hasEscape(body)) return body;
     auto* dst = arena_.allocArray<uint8_t>(body.size() + simdjson::SIMDJSON_PADDING);
     uint8_t* end = reader_.parse_string(reinterpret_cast<const uint8_t*>(body.data()), dst);
-    if (end == nullptr) return false;
-    out = {reinterpret_cast<const char*>(dst), static_cast<std::size_t>(end - dst)};
-    return true;
+    if (end == nullptr) return {};
+    return {reinterpret_cast<const char*>(dst), static_cast<std::size_t>(end - dst)};
   }
 
   // Whether `body` holds a backslash. Strings come in text order, so one
@@ -316,29 +323,21 @@ class Builder {
     return nextEscape_ < begin + body.size();
   }
 
-  // Completes the innermost container into `v`; false for an object that
-  // repeats a key.
-  bool close(const Frame& f, Value& v) {
+  // Completes the innermost container; fails for an object that repeats a
+  // key.
+  Value close(const Frame& f) {
     std::size_t n = values_.size() - f.valueBase;
     std::span<const Value> items(values_.at(f.valueBase), n);
     values_.resize(f.valueBase);
-    if (!f.isObject) {
-      v = Value::array(arena_.copyArray(items));
-      return true;
-    }
+    if (!f.isObject) return Value::array(arena_.copyArray(items));
     std::span<const std::string_view> keys(keys_.at(f.keyBase), n);
     keys_.resize(f.keyBase);
     const Shape* shape = shapeOf(keys);
-    if (shape == nullptr) return false;
+    if (shape == nullptr) return fail();
     const ObjectMap* map = ObjectMap::make(arena_, *shape, items);
-    if (shape->has(Shape::kRangeKey)) {
-      v = rangeFrom(*map, arena_);
-    } else if (shape->has(Shape::kDropKey)) {
-      v = dropFrom(*map);
-    } else {
-      v = Value::object(map);
-    }
-    return true;
+    if (shape->has(Shape::kRangeKey)) return rangeFrom(*map, arena_);
+    if (shape->has(Shape::kDropKey)) return dropFrom(*map);
+    return Value::object(map);
   }
 
   // The records of an array usually share their keys: the last two shapes
@@ -393,6 +392,7 @@ class Builder {
   ArenaStack<std::string_view> keys_;
   std::size_t depth_ = 0;
   std::size_t nextEscape_ = 0;  // the next backslash at or after the last string checked
+  bool failed_ = false;
   Frame frames_[kMaxJsonDepth];
   const Shape* recentShapes_[kMaxJsonDepth][2] = {};
 };

@@ -217,7 +217,7 @@ const ObjectMap* ObjectMap::fromEntries(Arena& arena, std::span<const std::strin
 }
 
 Value Value::range(Arena& arena, int64_t start, int64_t end) {
-  Value v(Kind::Range);
+  Value v(head(Kind::Range), 0);
   v.u_.r = arena.make<RangeBounds>(RangeBounds{start, end});
   return v;
 }

@@ -46,61 +46,67 @@ struct RangeBounds {
 // longer text from the caller fails the call (std::bad_alloc).
 class Value {
  public:
-  Value() : kind_(Kind::Nil), flag_(false), len_(0) { u_.i = 0; }
+  Value() : head_(head(Kind::Nil)) { u_.i = 0; }
 
   static Value nil() { return Value(); }
-  static Value boolean(bool b) { Value v(Kind::Boolean); v.flag_ = b; return v; }
-  static Value integer(int64_t i) { Value v(Kind::Integer); v.u_.i = i; return v; }
-  static Value floating(double d) { Value v(Kind::Float); v.u_.f = d; return v; }
-  static Value string(std::string_view s) { return bytes(Kind::String, s); }
-  static Value error(std::string_view message) { return bytes(Kind::Error, message); }
-  static Value drop(std::string_view display, bool truthy) {
-    Value v = bytes(Kind::BooleanDrop, display);
-    v.flag_ = truthy;
+  static Value boolean(bool b) { return Value(head(Kind::Boolean, b), 0); }
+  static Value integer(int64_t i) { return Value(head(Kind::Integer), i); }
+  static Value floating(double d) {
+    Value v(head(Kind::Float), 0);
+    v.u_.f = d;
     return v;
   }
+  static Value string(std::string_view s) { return bytes(Kind::String, s); }
+  static Value error(std::string_view message) { return bytes(Kind::Error, message); }
+  static Value drop(std::string_view display, bool truthy) { return bytes(Kind::BooleanDrop, display, truthy); }
   static Value array(std::span<const Value> items) {
-    Value v(Kind::Array);
-    v.len_ = checkedLength(items.size());
+    Value v(head(Kind::Array, false, checkedLength(items.size())), 0);
     v.u_.a = items.data();
     return v;
   }
-  static Value object(const ObjectMap* map) { Value v(Kind::Object); v.u_.o = map; return v; }
-  static Value empty() { return Value(Kind::Empty); }
-  static Value blank() { return Value(Kind::Blank); }
+  static Value object(const ObjectMap* map) {
+    Value v(head(Kind::Object), 0);
+    v.u_.o = map;
+    return v;
+  }
+  static Value empty() { return Value(head(Kind::Empty), 0); }
+  static Value blank() { return Value(head(Kind::Blank), 0); }
   // A range whose bounds live in `arena`.
   static Value range(Arena& arena, int64_t start, int64_t end);
 
-  Kind kind() const { return kind_; }
-  bool is(Kind k) const { return kind_ == k; }
-  bool isNil() const { return kind_ == Kind::Nil; }
-  bool isNumber() const { return kind_ == Kind::Integer || kind_ == Kind::Float; }
+  Kind kind() const { return static_cast<Kind>(head_ & 0xff); }
+  bool is(Kind k) const { return kind() == k; }
+  bool isNil() const { return kind() == Kind::Nil; }
+  bool isNumber() const { return kind() == Kind::Integer || kind() == Kind::Float; }
 
-  bool asBool() const { return flag_; }           // Boolean value, BooleanDrop truthy flag
-  int64_t asInt() const { return u_.i; }          // Integer
-  double asFloat() const { return u_.f; }         // Float
-  std::string_view str() const { return {u_.s, len_}; }  // String, Error, BooleanDrop text
-  std::span<const Value> items() const { return {u_.a, len_}; }  // Array
-  const ObjectMap& map() const { return *u_.o; }  // Object
+  bool asBool() const { return (head_ >> 8) & 1; }  // Boolean value, BooleanDrop truthy flag
+  int64_t asInt() const { return u_.i; }            // Integer
+  double asFloat() const { return u_.f; }           // Float
+  std::string_view str() const { return {u_.s, length()}; }       // String, Error, BooleanDrop text
+  std::span<const Value> items() const { return {u_.a, length()}; }  // Array
+  const ObjectMap& map() const { return *u_.o; }    // Object
   int64_t rangeStart() const { return u_.r->start; }
   int64_t rangeEnd() const { return u_.r->end; }
 
  private:
-  explicit Value(Kind k) : kind_(k), flag_(false), len_(0) { u_.i = 0; }
+  Value(uint64_t h, int64_t payload) : head_(h) { u_.i = payload; }
+  // The kind, the flag and the length share one word, written whole: a
+  // Value built in pieces would make the next read of it wait.
+  static constexpr uint64_t head(Kind k, bool flag = false, uint32_t length = 0) {
+    return static_cast<uint64_t>(k) | static_cast<uint64_t>(flag) << 8 | static_cast<uint64_t>(length) << 32;
+  }
+  std::size_t length() const { return static_cast<std::size_t>(head_ >> 32); }
   static uint32_t checkedLength(std::size_t n) {
     if (n > UINT32_MAX) throw std::bad_alloc();
     return static_cast<uint32_t>(n);
   }
-  static Value bytes(Kind k, std::string_view s) {
-    Value v(k);
-    v.len_ = checkedLength(s.size());
+  static Value bytes(Kind k, std::string_view s, bool flag = false) {
+    Value v(head(k, flag, checkedLength(s.size())), 0);
     v.u_.s = s.data();
     return v;
   }
 
-  Kind kind_;
-  bool flag_;
-  uint32_t len_;  // String/Error/BooleanDrop bytes, Array elements
+  uint64_t head_;  // kind (bits 0-7), flag (bit 8), String/Error/BooleanDrop bytes or Array elements (bits 32-63)
   union {
     int64_t i;
     double f;
