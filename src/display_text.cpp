@@ -316,29 +316,41 @@ void appendInteger(Sink& out, int64_t i) {
 // are those of N, found here without a general conversion; the same rule as
 // below then makes them the display text. False, and nothing written, when
 // the value is not one of them.
+//
+// One test covers every count of decimals up to four: when the value is the
+// nearest double to N / 10^4 it is so for N without its trailing zeros and
+// fewer decimals, and no shorter decimal rounds to it. With at most four
+// decimals no run of five zeros or nines can form among them, so their
+// cleanup never changes the digits.
 template <class Sink>
 bool appendShortDecimal(Sink& out, double f) {
-  constexpr int kMaxDecimals = 4;
+  constexpr int kDecimals = 4;
+  constexpr double kScale = 1e4;
+  // Below 1e11, a * 10^4 stays under 2^51, so adding and taking away 1.5 *
+  // 2^52 rounds it to an integer exactly, and its rounding error cannot
+  // move it to another integer.
+  constexpr double kRound = 6755399441055744.0;
   double a = std::fabs(f);
-  if (!(a < 1e11)) return false;  // keeps a * 10^j and its rounding exact enough
-  for (int j = 0; j <= kMaxDecimals; ++j) {
-    double n = std::round(a * kPowersOfTen[j]);
-    if (n / kPowersOfTen[j] != a) continue;
-    auto digits = static_cast<uint64_t>(n);
-    if (j > 0 && digits % 10 == 9) return false;
-    char text[32];
-    char* end = text + sizeof text;
-    char* p = end;
-    for (int k = 0; k < j; ++k, digits /= 10) *--p = static_cast<char>('0' + digits % 10);
-    if (j > 0) *--p = '.';
-    do *--p = static_cast<char>('0' + digits % 10);
-    while ((digits /= 10) != 0);
-    if (f < 0) *--p = '-';
-    out.append(std::string_view(p, static_cast<std::size_t>(end - p)));
-    if (j == 0) out.append(".0");
-    return true;
+  if (!(a < 1e11)) return false;
+  double n = (a * kScale + kRound) - kRound;
+  if (n / kScale != a) return false;
+  auto digits = static_cast<uint64_t>(n);
+  int decimals = kDecimals;
+  while (decimals > 0 && digits % 10 == 0) {
+    digits /= 10;
+    --decimals;
   }
-  return false;
+  char text[32];
+  char* end = text + sizeof text;
+  char* p = end;
+  for (int k = 0; k < decimals; ++k, digits /= 10) *--p = static_cast<char>('0' + digits % 10);
+  if (decimals > 0) *--p = '.';
+  do *--p = static_cast<char>('0' + digits % 10);
+  while ((digits /= 10) != 0);
+  if (f < 0) *--p = '-';
+  out.append(std::string_view(p, static_cast<std::size_t>(end - p)));
+  if (decimals == 0) out.append(".0");
+  return true;
 }
 
 // The common case of positional form, without the work of the general one:
