@@ -1,6 +1,7 @@
 // mervalt_cli.cpp: the `mervalt` command, rendering a template file against a JSON file.
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -43,6 +44,10 @@ std::optional<Options> parseArgs(int argc, char** argv, bool& help) {
     if (!optionsEnded && (arg == "-h" || arg == "--help")) {
       help = true;
       return std::nullopt;
+    }
+    if (!optionsEnded && arg == "--version") {
+      std::puts("mervalt " MERVALT_VERSION_STRING);
+      std::exit(0);
     }
     if (!optionsEnded && arg == "--") {
       optionsEnded = true;
