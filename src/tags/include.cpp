@@ -38,6 +38,7 @@ std::optional<std::string_view> findTemplateSource(Renderer& r, std::string_view
 // arguments evaluated in the calling scope.
 struct IncludeCall {
   explicit IncludeCall(std::pmr::memory_resource* mr) : bindings(mr) {}
+  std::string_view name;
   std::string_view source;
   std::string_view boundName;  // alias of the with/for argument, else the template name
   Value formValue;             // the for collection or the with value
@@ -78,6 +79,7 @@ void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
     r.output_.append(name);
     return false;
   }
+  call.name = name;
   call.source = *source;
   collectArgs(r, node, call);
   const Node* form = call.forEach ? call.forEach : call.with;
@@ -228,7 +230,14 @@ Flow Renderer::renderIncludeOrRender(const Node& node, bool isRender) {
   countIteration();  // every inclusion is work, so self-inclusion cannot explode
   IncludeCall call(locals_.get_allocator().resource());
   if (!prepareCall(*this, node, call)) return Flow::Normal;
-  return isRender ? renderIsolated(*this, call) : renderBound(*this, call, false);
+  try {
+    return isRender ? renderIsolated(*this, call) : renderBound(*this, call, false);
+  } catch (ParseError& e) {
+    // Only the other templates are parsed while rendering (parseCached): the
+    // innermost one that failed is named.
+    if (e.partial.empty()) e.partial = call.name;
+    throw;
+  }
 }
 
 const Node& Renderer::parseCached(std::string_view source) {
