@@ -1,5 +1,5 @@
-# check_cli.cmake: exit codes, stdin, byte-exact output, options and -o of the
-# mervalt command.
+# check_cli.cmake: exit codes, stdin, byte-exact output, options, -o and
+# --partials of the mervalt command.
 # Usage: cmake -DCLI=<mervalt> -DWORK=<scratch dir> -DDATA=<tests/data> -DVERSION=<x.y.z> -P check_cli.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")
@@ -55,3 +55,25 @@ file(GLOB leftovers "${WORK}/.out.txt*" "${WORK}/.fresh.txt*" "${WORK}/fresh.txt
 expect("a failed render leaves the old file and no other" kept STREQUAL "Hi ann!" AND NOT leftovers)
 run("-o into a folder that does not exist" 2 "" "^mervalt: cannot write 'nowhere/out\\.txt': " ARGS
     -o nowhere/out.txt hello.liquid)
+
+# --partials: every *.liquid file below the folder, named by its path.
+file(WRITE "${WORK}/parts/card.liquid" "[card {{ card }}]")
+file(WRITE "${WORK}/parts/emails/header.liquid" "<h1>{{ title }}</h1>")
+file(WRITE "${WORK}/parts/notes.txt" "not a template")
+file(WRITE "${WORK}/uses.liquid"
+     "{% render 'emails/header', title: 'Hi' %}{% include 'card' with 'x' %}{% include 'notes' %}")
+file(WRITE "${WORK}/own.json" "{\"templates\": {\"card\": \"(own {{ card }})\"}}")
+run("--partials reads nested folders" 0 "<h1>Hi</h1>[card x]Liquid error (line 1): Could not find asset notes"
+    "^$" ARGS --partials parts uses.liquid)
+run("a name the data defines keeps the data's text" 0
+    "<h1>Hi</h1>(own x)Liquid error (line 1): Could not find asset notes" "^$" ARGS --partials=parts uses.liquid own.json)
+run("a partials folder that does not exist" 2 "" "^mervalt: cannot read the partials folder 'nope': " ARGS
+    --partials nope uses.liquid)
+file(MAKE_DIRECTORY "${WORK}/dangling")
+file(CREATE_LINK "${WORK}/gone" "${WORK}/dangling/gone.liquid" SYMBOLIC)
+run("a partial file that cannot be read" 2 "" "^mervalt: cannot read 'dangling/gone\\.liquid': " ARGS
+    --partials dangling uses.liquid)
+file(MAKE_DIRECTORY "${WORK}/binary")
+file(COPY_FILE "${DATA}/binary.liquid" "${WORK}/binary/bytes.liquid")
+run("a partial file that is not UTF-8" 2 "" "^mervalt: 'binary/bytes\\.liquid' is not UTF-8 text" ARGS
+    --partials binary uses.liquid)

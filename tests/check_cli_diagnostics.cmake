@@ -19,11 +19,14 @@ run("a stray comma" 1 "" "^comma\\.liquid:1:13: error: unexpected ',' in express
 run("a template from standard input" 1 "" "^<stdin>:1:4: error: unknown tag 'endfo'\n$"
     INPUT "${WORK}/typo.liquid" ARGS -)
 
-# A partial from the data names itself.
+# Partials name themselves: from the data by name, from a file by its path.
 file(WRITE "${WORK}/uses.liquid" "{% include 'card' %}")
 file(WRITE "${WORK}/partial.json" "{\"templates\": {\"card\": \"ok\\n{% endfo %}\"}}")
+file(WRITE "${WORK}/parts/card.liquid" "{% for x in y %}\n{{ x")
 run("a partial from the data" 1 "" "^uses\\.liquid: in partial 'card' 2:4: error: unknown tag 'endfo'\n$"
     ARGS uses.liquid partial.json)
+run("a partial from a file" 1 "" "^parts/card\\.liquid:2:1: error: '{{' is never closed \\(partial 'card' of uses\\.liquid\\)\n$"
+    ARGS --partials parts uses.liquid)
 
 # Render limits and memory: mervalt: FILE: what ran out.
 string(REPEAT "x" 1048576 mebibyte)

@@ -1,5 +1,6 @@
 // mervalt_cli.cpp: the `mervalt` command, rendering a template file against a
 // JSON file and explaining on standard error why it could not.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <optional>
@@ -9,6 +10,7 @@
 
 #include "arena.h"
 #include "cli_files.h"
+#include "cli_partials.h"
 #include "cli_report.h"
 #include "json_check.h"
 #include "mervalt.h"
@@ -28,11 +30,15 @@ const char* const kUsage =
     "and writes the result, byte for byte, to standard output. TEMPLATE or DATA\n"
     "may be '-' for standard input, but not both. Without DATA, or with an empty\n"
     "file, the template sees no data. include and render find templates under\n"
-    "the \"templates\" key of the data.\n"
+    "the \"templates\" key of the data, and with --partials in a folder.\n"
     "\n"
     "options:\n"
     "  -o, --output FILE  write the result to FILE instead; FILE is replaced only\n"
     "                     when rendering succeeds\n"
+    "  --partials DIR     read every *.liquid file under DIR as a template named by\n"
+    "                     its path below DIR without .liquid (card, emails/header);\n"
+    "                     a name that the data's own templates define keeps the\n"
+    "                     data's text\n"
     "  --strict-data      fail (exit 2) when DATA is not readable JSON, instead of\n"
     "                     warning and rendering without data\n"
     "  --version          print the version\n"
@@ -54,6 +60,7 @@ struct Options {
   std::string templatePath;
   std::optional<std::string> dataPath;
   std::optional<std::string> outputPath;
+  std::optional<std::string> partialsDir;
   bool strictData = false;
 };
 
@@ -94,6 +101,8 @@ Parsed parseArgs(int argc, char** argv, Options& o) {
       o.outputPath = *out;
     } else if (auto out = optionValue(arg, "--output", i, argc, argv, bad)) {
       o.outputPath = *out;
+    } else if (auto dir = optionValue(arg, "--partials", i, argc, argv, bad)) {
+      o.partialsDir = *dir;
     } else if (!bad) {
       std::fprintf(stderr, "mervalt: unknown option '%s'\n", argv[i]);
       bad = true;
@@ -114,8 +123,9 @@ std::optional<std::string> readInput(const std::string& path) {
   return bytes;
 }
 
-// The data document to render with, checked, or nothing after a reported error.
-std::optional<std::string> prepareData(const Options& o, Sources&) {
+// The data document to render with: the data, checked (and with --partials
+// given the templates read from files), or nothing after a reported error.
+std::optional<std::string> prepareData(const Options& o, Sources& sources) {
   std::string data;
   if (o.dataPath) {
     std::optional<std::string> d = readInput(*o.dataPath);
@@ -125,8 +135,21 @@ std::optional<std::string> prepareData(const Options& o, Sources&) {
   if (std::optional<mervalt::JsonProblem> problem = mervalt::findJsonProblem(data)) {
     std::fprintf(stderr, "%s\n", describeDataProblem(displayName(*o.dataPath), *problem, o.strictData).c_str());
     if (o.strictData) return std::nullopt;
+    if (o.partialsDir) data.clear();  // the library reads the data as none; the partials still count
   }
-  return data;
+  if (!o.partialsDir) return data;
+  std::string error;
+  std::optional<std::vector<PartialFile>> files = readPartials(*o.partialsDir, error);
+  if (!files) {
+    std::fprintf(stderr, "mervalt: %s\n", error.c_str());
+    return std::nullopt;
+  }
+  MergedData merged = mergePartials(data, *files);
+  // A name that the data defines keeps the data's text: no file to point at.
+  for (const PartialFile& f : *files)
+    if (std::find(merged.fromFiles.begin(), merged.fromFiles.end(), f.name) != merged.fromFiles.end())
+      sources.partialFiles.emplace(f.name, f.path);
+  return merged.json;
 }
 
 bool writeResult(const Options& o, std::string_view bytes) {
