@@ -4,6 +4,8 @@
 
 #include <stddef.h>
 
+#include "mervalt_version.h"
+
 #ifdef __cplusplus
 extern "C" {
 #endif

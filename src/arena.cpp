@@ -140,7 +140,7 @@ Arena::~Arena() {
 // Starts a new block big enough for the request: the next size in the
 // doubling sequence, or more for a single large request.
 void* Arena::allocateSlow(std::size_t bytes, std::size_t align) {
-  if (bytes > kMaxCallMemory || align > kMaxCallMemory) throw std::bad_alloc();
+  if (bytes > kMaxCallMemory || align > kMaxCallMemory) throw MemoryLimitError();
   std::size_t need = bytes + align + sizeof(Block);
   std::size_t size = nextSize_;
   while (size < need) size *= 2;

@@ -25,6 +25,12 @@ inline constexpr std::size_t kMaxCallMemory = std::size_t{2} << 30;
 // raw memory to the arena that takes it next.
 inline constexpr std::size_t kMaxCachedBlockBytes = std::size_t{4} << 20;
 
+// A call that would hold more than kMaxCallMemory. It is a std::bad_alloc, so
+// it fails the call wherever running out of memory does.
+struct MemoryLimitError : std::bad_alloc {
+  const char* what() const noexcept override { return "the call would hold more than its memory limit"; }
+};
+
 // The heap below every arena of a call. It counts allocations so that tests
 // can make the Nth one fail; in normal use `failAt` is 0 and nothing fails
 // except a real out-of-memory condition. Failure is std::bad_alloc.
@@ -33,12 +39,13 @@ class HeapResource final : public std::pmr::memory_resource {
   explicit HeapResource(uint64_t failAt = 0) : failAt_(failAt) {}
 
   // Counts one allocation of `bytes` and throws std::bad_alloc if it is the
-  // one chosen to fail, or if the call would hold more than kMaxCallMemory.
+  // one chosen to fail, or MemoryLimitError if the call would hold more than
+  // kMaxCallMemory.
   // The output buffer calls this before it grows with realloc.
   void charge(std::size_t bytes) {
     ++count_;
     if (failAt_ != 0 && count_ >= failAt_) throw std::bad_alloc();
-    if (bytes > kMaxCallMemory - used_) throw std::bad_alloc();
+    if (bytes > kMaxCallMemory - used_) throw MemoryLimitError();
     used_ += bytes;
   }
   // Gives back bytes that charge() counted.

@@ -31,7 +31,7 @@ void OutputBuffer::reserveForNodes(std::size_t topLevelNodes) {
 }
 
 void OutputBuffer::grow(std::size_t extra) {
-  if (extra > SIZE_MAX - len_) throw std::bad_alloc();
+  if (extra > SIZE_MAX - len_) throw OutputLimitError();
   std::size_t need = len_ + extra;
   std::size_t cap = cap_;
   while (cap < need) cap = nextCapacity(cap);
@@ -39,7 +39,7 @@ void OutputBuffer::grow(std::size_t extra) {
 }
 
 void OutputBuffer::setCapacity(std::size_t cap) {
-  if (cap > kMaxOutputBytes) throw std::bad_alloc();
+  if (cap > kMaxOutputBytes) throw OutputLimitError();
   heap_.charge(cap > cap_ ? cap - cap_ : 0);
   void* p = std::realloc(data_, cap == 0 ? 1 : cap);
   if (!p) throw std::bad_alloc();

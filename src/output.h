@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string_view>
 #include <utility>
 
@@ -13,6 +14,12 @@ class HeapResource;
 
 // The largest output a call may produce; more fails as out of memory.
 inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
+
+// An output that would grow beyond kMaxOutputBytes. It is a std::bad_alloc, so
+// it fails the call wherever running out of memory does.
+struct OutputLimitError : std::bad_alloc {
+  const char* what() const noexcept override { return "the output would exceed its limit"; }
+};
 
 // Heap bytes from malloc/realloc, so that the finished buffer can be handed
 // to the caller and released with free(). Grows by capacity/2 + 128.

@@ -9,6 +9,7 @@
 #include "arena.h"
 #include "filters/dispatch.h"
 #include "filters/filters.h"
+#include "parse_messages.h"
 
 namespace mervalt {
 namespace {
@@ -21,9 +22,6 @@ bool isOutputOpen(K k) { return k == K::OutputOpen || k == K::OutputOpenTrim; }
 bool isOutputClose(K k) { return k == K::OutputClose || k == K::OutputCloseTrim; }
 bool isComparison(K k) { return (k >= K::Eq && k <= K::Ge) || k == K::KwContains; }
 bool isAndOr(K k) { return k == K::KwAnd || k == K::KwOr; }
-
-[[noreturn]] void unexpectedToken() { throw ParseError("unexpected token"); }
-[[noreturn]] void syntaxError() { throw ParseError("syntax error"); }
 
 // Literal numbers keep their text; their values are read once here, and a
 // literal out of range reads as 0.
@@ -102,7 +100,7 @@ class Parser {
   };
 
   void enterLevel() {
-    if (depth_ >= kMaxParseDepth) throw ParseError("nesting too deep");
+    if (depth_ >= kMaxParseDepth) failTooDeep();
     ++depth_;
   }
 
@@ -120,9 +118,25 @@ class Parser {
     return t;
   }
   void expect(K k) {
-    if (kind() != k) syntaxError();
+    if (kind() != k) failExpected(k);
     take();
   }
+
+  // ---- failures ----
+  // Each throws ParseError with a message about the current token (or the
+  // output or tag that the text ends inside of). Out of line, so that the
+  // recursive parse functions keep small frames.
+  [[noreturn]] void fail(const Token& at, const std::string& message,
+                         std::optional<SourcePosition> opened = {}) const;
+  [[noreturn]] void failUnexpected() const;
+  [[noreturn]] void failNeverClosed(const Token& opener) const;
+  [[noreturn]] void failExpected(std::string_view what) const;
+  [[noreturn]] void failExpected(K k) const;
+  [[noreturn]] void failInExpression() const;
+  [[noreturn]] void failInTag() const;
+  [[noreturn]] void failMisplacedTag() const;
+  [[noreturn]] void failInCase() const;
+  [[noreturn]] void failTooDeep() const;
 
   // ---- the work stack ----
   Node& at(std::size_t i) { return stack_[i]; }
@@ -175,12 +189,12 @@ class Parser {
 
   // Closing a tag: the close must come now, or after any junk.
   void expectClose(std::size_t self) {
-    if (!isTagClose(kind())) syntaxError();
+    if (!isTagClose(kind())) failInTag();
     at(self).trimRight = take().kind == K::TagCloseTrim;
   }
   bool skipToClose() {
     while (!isTagClose(kind())) {
-      if (kind() == K::EndOfInput) syntaxError();
+      if (kind() == K::EndOfInput) failUnexpected();
       take();
     }
     return take().kind == K::TagCloseTrim;
@@ -189,7 +203,7 @@ class Parser {
   std::pair<bool, bool> takeEndTag() {
     bool left = take().kind == K::TagOpenTrim;
     take();
-    if (!isTagClose(kind())) syntaxError();
+    if (!isTagClose(kind())) failInTag();
     return {left, take().kind == K::TagCloseTrim};
   }
 
@@ -234,6 +248,7 @@ class Parser {
   void parseIncludeOrRender(NodeKind kind);
   void parseLiquid();
   std::string_view rewriteLiquidBody(std::string_view body);
+  [[noreturn]] static void relocateToBody(const ParseError& e, const Token& body);
 
   Arena& arena_;
   NameTable& names_;
@@ -243,13 +258,85 @@ class Parser {
   std::vector<Node> stack_;
 };
 
+// ---- failures ----
+
+// At the end of the text the failure is about the output or tag left open.
+void Parser::fail(const Token& at, const std::string& message, std::optional<SourcePosition> opened) const {
+  bool atEnd = at.kind == K::EndOfInput || at.problem == ScanProblem::EndInOutput ||
+               at.problem == ScanProblem::EndInTag;
+  if (const Token* opener = atEnd ? unclosedOpener(toks_) : nullptr) failNeverClosed(*opener);
+  throw ParseError(message, {at.line, at.column}, opened);
+}
+
+void Parser::failUnexpected() const { fail(cur(), "unexpected " + describeToken(cur())); }
+
+void Parser::failNeverClosed(const Token& opener) const {
+  throw ParseError(quoteForMessage(opener.text) + " is never closed", {opener.line, opener.column});
+}
+
+// "expected WHAT after PREVIOUS, found CURRENT"
+void Parser::failExpected(std::string_view what) const {
+  std::string message(what);
+  if (pos_ > 0) message += " after " + describeToken(toks_[pos_ - 1]);
+  fail(cur(), "expected " + message + ", found " + describeToken(cur()));
+}
+
+void Parser::failExpected(K k) const {
+  switch (k) {
+    case K::RParen: failExpected("')'");
+    case K::RBracket: failExpected("']'");
+    case K::KwIn: failExpected("'in'");
+    case K::Colon: failExpected("':'");
+    case K::Equals: failExpected("'='");
+    default: failExpected("another token");
+  }
+}
+
+// An expression was required; a closer means it was left out.
+void Parser::failInExpression() const {
+  K k = kind();
+  if (isTagClose(k) || isOutputClose(k)) fail(cur(), "expected an expression before " + describeToken(cur()));
+  fail(cur(), "unexpected " + describeToken(cur()) + " in expression");
+}
+
+// The current tag (the name after the last opener) cannot go on here.
+void Parser::failInTag() const {
+  std::string_view name = "?";
+  for (std::size_t i = pos_; i-- > 0;) {
+    if (isTagOpen(toks_[i].kind)) {
+      name = toks_[i + 1].kind == K::Hash ? "#" : toks_[i + 1].text;
+      break;
+    }
+  }
+  fail(cur(), "unexpected " + describeToken(cur()) + " in " + quoteForMessage(name) + " tag");
+}
+
+// The current token is the name after a tag opener.
+void Parser::failMisplacedTag() const {
+  if (kind() == K::EndOfInput) failUnexpected();
+  ParseProblem problem = misplacedTag(toks_, pos_);
+  fail(cur(), problem.message, problem.opened);
+}
+
+// The current token is a tag opener directly inside a case.
+void Parser::failInCase() const {
+  const Token& name = toks_[pos_ + 1];
+  std::optional<SourcePosition> opened;
+  if (std::optional<OpenBlock> block = innermostOpenBlock(toks_, pos_)) opened = block->at;
+  fail(name, describeToken(name) + " is not allowed directly in 'case'", opened);
+}
+
+void Parser::failTooDeep() const {
+  fail(cur(), "blocks and expressions nest deeper than " + std::to_string(kMaxParseDepth) + " levels");
+}
+
 // ---- template pieces ----
 
 // template -> { Text | output | tag }
 void Parser::parseTopLevel() {
   while (kind() != K::EndOfInput) {
     if (parsePlainPiece()) continue;
-    if (!isTagOpen(kind())) unexpectedToken();
+    if (!isTagOpen(kind())) failUnexpected();
     parseTag();
   }
 }
@@ -270,7 +357,8 @@ bool Parser::parsePlainPiece() {
 
 // output -> "{{" [ primary { "|" filter } ] junk* "}}"
 void Parser::parseOutput() {
-  bool trimLeft = take().kind == K::OutputOpenTrim;
+  const Token& opener = take();
+  bool trimLeft = opener.kind == K::OutputOpenTrim;
   std::size_t self = open(NodeKind::Output);
   if (isOutputClose(kind())) {
     pushString({});
@@ -282,7 +370,7 @@ void Parser::parseOutput() {
     }
   }
   while (!isOutputClose(kind()) && kind() != K::EndOfInput) take();
-  if (!isOutputClose(kind())) syntaxError();
+  if (!isOutputClose(kind())) failNeverClosed(opener);
   close(self);
   setEmitter(self);
   at(self).trimLeft = trimLeft;
@@ -318,7 +406,7 @@ void Parser::parsePrimary() {
       return pushLiteral(take());
     }
     case K::LParen: return parseParenthesized();
-    default: unexpectedToken();
+    default: failInExpression();
   }
 }
 
@@ -332,7 +420,7 @@ void Parser::pushLiteral(const Token& t) {
     case K::False: return pushConstant(NodeKind::Boolean, t.text, Value::boolean(t.kind == K::True));
     case K::Blank: return pushConstant(NodeKind::Blank, {}, Value::blank());
     case K::Empty: return pushConstant(NodeKind::Empty, {}, Value::empty());
-    default: unexpectedToken();
+    default: failInExpression();
   }
 }
 
@@ -402,7 +490,7 @@ void Parser::parseVariable() {
     if (k == K::Dot || (k == K::Equals && kindAt(1) == K::Gt)) {
       take();
       if (k == K::Equals) take();
-      if (kind() != K::Identifier) syntaxError();
+      if (kind() != K::Identifier) failExpected("a property name");
       enterLevel();
       ++held;
       wrapTop(NodeKind::Property, take().text);
@@ -426,7 +514,7 @@ void Parser::parseVariable() {
 
 // filter -> name junk* [ ":" arg junk* { "," arg junk* } ]   (the "|" is taken)
 void Parser::parseFilter() {
-  if (kind() != K::Identifier) syntaxError();
+  if (kind() != K::Identifier) failExpected("a filter name");
   std::size_t self = open(NodeKind::Filter);
   std::string_view name = take().text;
   at(self).name = name;
@@ -510,7 +598,7 @@ void Parser::parseTag() {
     case K::KwInclude: parseIncludeOrRender(NodeKind::Include); break;
     case K::KwRender: parseIncludeOrRender(NodeKind::Render); break;
     case K::KwLiquid: parseLiquid(); break;
-    default: unexpectedToken();  // unknown names, misplaced else/when/end tags, "{% %}"
+    default: failMisplacedTag();  // unknown names, misplaced else/when/end tags, "{% %}"
   }
   at(self).trimLeft = trimLeft;
 }
@@ -525,7 +613,7 @@ void Parser::parseCondition(std::size_t owner, bool strict) {
     at(owner).trimRight = take().kind == K::TagCloseTrim;
     return;
   }
-  if (strict) syntaxError();
+  if (strict) failInTag();
   top().invalidOp = cur().text;
   at(owner).trimRight = skipToClose();
 }
@@ -631,7 +719,7 @@ void Parser::parseCaseBody(std::size_t self) {
       at(self).endTrimRight = right;
       return;
     } else {
-      syntaxError();
+      failInCase();
     }
   }
 }
@@ -680,7 +768,7 @@ void Parser::parseFor() {
   take();
   Level level(*this);
   std::size_t self = open(NodeKind::For);
-  if (kind() != K::Identifier) syntaxError();
+  if (kind() != K::Identifier) failExpected("a loop variable");
   at(self).text = take().text;
   numberName(self);
   expect(K::KwIn);
@@ -700,7 +788,7 @@ void Parser::parseTablerow() {
   take();
   Level level(*this);
   std::size_t self = open(NodeKind::Tablerow);
-  if (kind() != K::Identifier) syntaxError();
+  if (kind() != K::Identifier) failExpected("a loop variable");
   at(self).text = take().text;
   numberName(self);
   expect(K::KwIn);
@@ -730,7 +818,7 @@ void Parser::parseCapture() {
   take();
   std::size_t self = open(NodeKind::Capture);
   K k = kind();
-  if (k != K::String && k != K::Integer && k != K::Identifier) syntaxError();
+  if (k != K::String && k != K::Integer && k != K::Identifier) failExpected("a variable name");
   std::string_view name = take().text;
   // A string whose contents are themselves quoted names the inner text.
   if (k == K::String && name.size() >= 2 && (name.front() == '\'' || name.front() == '"'))
@@ -814,7 +902,7 @@ void Parser::parseAssign() {
   take();
   std::size_t self = open(NodeKind::Assign);
   K k = kind();
-  if (k != K::Identifier && k != K::Integer) syntaxError();
+  if (k != K::Identifier && k != K::Integer) failExpected("a variable name");
   at(self).text = take().text;
   numberName(self);
   expect(K::Equals);
@@ -863,7 +951,7 @@ void Parser::parseCycle() {
       take();
       continue;
     }
-    if (!isTagClose(kind())) syntaxError();
+    if (!isTagClose(kind())) failInTag();
   }
   close(self);
   expectClose(self);
@@ -873,7 +961,7 @@ void Parser::parseCycle() {
 void Parser::parseNamed(NodeKind kind) {
   take();
   std::size_t self = open(kind);
-  if (this->kind() != K::Identifier) syntaxError();
+  if (this->kind() != K::Identifier) failExpected("a counter name");
   at(self).text = take().text;
   expectClose(self);
 }
@@ -896,7 +984,7 @@ void Parser::parseIncludeOrRender(NodeKind kind) {
     close(arg);
     if (this->kind() == K::KwAs) {
       take();
-      if (this->kind() != K::Identifier) syntaxError();
+      if (this->kind() != K::Identifier) failExpected("a name");
       at(arg).name = take().text;
       at(arg).slot = names_.intern(at(arg).name);
     }
@@ -919,8 +1007,8 @@ void Parser::parseIncludeOrRender(NodeKind kind) {
 void Parser::parseLiquid() {
   take();
   std::size_t self = open(NodeKind::Liquid);
-  std::string_view body = kind() == K::LiquidBody ? take().text : std::string_view();
-  std::string_view code = rewriteLiquidBody(body);
+  const Token* bodyToken = kind() == K::LiquidBody ? &take() : nullptr;
+  std::string_view code = rewriteLiquidBody(bodyToken ? bodyToken->text : std::string_view());
   if (!code.empty()) {
     Level level(*this);
     std::vector<Token> tokens = scanTemplate(code);
@@ -928,12 +1016,48 @@ void Parser::parseLiquid() {
     std::size_t outerPos = pos_;
     toks_ = tokens;
     pos_ = 0;
-    parseTopLevel();
+    try {
+      parseTopLevel();
+    } catch (const ParseError& e) {
+      relocateToBody(e, *bodyToken);
+    }
     close(self);
     toks_ = outerTokens;
     pos_ = outerPos;
   }
   expectClose(self);
+}
+
+// A failure in the rewritten text of a liquid tag, thrown again with its
+// positions moved to where the statement was written in the tag's body
+// (`body`, a token). The rewritten text is one line: "{% " statement " %}"
+// for each statement in turn.
+void Parser::relocateToBody(const ParseError& e, const Token& body) {
+  auto relocate = [&](SourcePosition at) {
+    std::size_t offset = at.column - 1, start = 0;
+    const char* spot = body.text.data() + body.text.size();
+    forEachLiquidStatement(body.text, [&](std::string_view s) {
+      std::size_t end = start + s.size() + 6;
+      if (offset >= start && offset < end) {
+        std::size_t in = offset - start;  // within "{% " statement " %}"
+        spot = s.data() + (in < 3 ? 0 : std::min(in - 3, s.size()));
+      }
+      start = end;
+    });
+    SourcePosition out{body.line, body.column};
+    for (const char* p = body.text.data(); p != spot; ++p) {
+      if (*p == '\n') {
+        ++out.line;
+        out.column = 1;
+      } else {
+        ++out.column;
+      }
+    }
+    return out;
+  };
+  std::optional<SourcePosition> opened;
+  if (e.opened) opened = relocate(*e.opened);
+  throw ParseError(e.message, relocate({e.line, e.column}), opened);
 }
 
 // "{% statement %}" for every statement, concatenated, in the arena.

@@ -2,8 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <stdexcept>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -108,9 +110,24 @@ struct Node {
   bool endTrimRight = false;
 };
 
-// A template that does not parse; the call fails.
+// A place in a template text: 1-based line and column, counted in bytes.
+struct SourcePosition {
+  uint32_t line = 0;
+  uint32_t column = 0;
+};
+
+// A template that does not parse; the call fails. `message` is for the
+// template's author, `line` and `column` say where it applies, and `opened`
+// where the block it concerns begins (what() adds "(opened at L:C)"). The
+// positions are in the template that failed: the main one, or the partial
+// named by `partial` when an include or render tag parsed it.
 struct ParseError : std::runtime_error {
-  using std::runtime_error::runtime_error;
+  ParseError(const std::string& message, SourcePosition at, std::optional<SourcePosition> opened = {});
+  std::string message;
+  uint32_t line;
+  uint32_t column;
+  std::optional<SourcePosition> opened;
+  std::string partial;
 };
 
 // Deepest nesting of blocks and expressions (parentheses, brackets, property

@@ -71,7 +71,15 @@ static void badJsonIsNoData(void) {
   mervalt_free(out, len);
 }
 
+/* The header's version string spells out its three version numbers. */
+static void versionMacrosAgree(void) {
+  char spelled[40];
+  sprintf(spelled, "%d.%d.%d", MERVALT_VERSION_MAJOR, MERVALT_VERSION_MINOR, MERVALT_VERSION_PATCH);
+  CHECK(strcmp(spelled, MERVALT_VERSION_STRING) == 0);
+}
+
 int main(void) {
+  versionMacrosAgree();
   rendersBytes();
   readsOnlyTheGivenLengths();
   failureLeavesOutParamsUntouched();

@@ -1,135 +1,198 @@
-// mervalt_cli.cpp: the `mervalt` command, rendering a template file against a JSON file.
-#include <cerrno>
+// mervalt_cli.cpp: the `mervalt` command, rendering a template file against a
+// JSON file and explaining on standard error why it could not.
+#include <algorithm>
 #include <cstdio>
-#include <cstring>
+#include <cstdlib>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "arena.h"
+#include "cli_files.h"
+#include "cli_partials.h"
+#include "cli_report.h"
+#include "json_check.h"
 #include "mervalt.h"
+#include "renderer.h"
 
 namespace {
+
+using namespace mervalt::cli;
 
 constexpr int kExitRenderFailed = 1;
 constexpr int kExitUsage = 2;
 
 const char* const kUsage =
-    "usage: mervalt TEMPLATE_FILE [DATA_FILE]\n"
+    "usage: mervalt [OPTIONS] TEMPLATE [DATA]\n"
     "\n"
-    "Renders the Liquid template in TEMPLATE_FILE against the JSON document in\n"
-    "DATA_FILE and writes the result to standard output, byte for byte.\n"
-    "Either file may be '-' for standard input, but not both. Without DATA_FILE\n"
-    "(or with an empty one) the template sees no data. A DATA_FILE that is not\n"
-    "valid JSON also leaves the template without data. Templates named by\n"
-    "include and render are looked up under the \"templates\" key of the data.\n"
+    "Renders the Liquid template in TEMPLATE against the JSON document in DATA\n"
+    "and writes the result, byte for byte, to standard output. TEMPLATE or DATA\n"
+    "may be '-' for standard input, but not both. Without DATA, or with an empty\n"
+    "file, the template sees no data. include and render find templates under\n"
+    "the \"templates\" key of the data, and with --partials in a folder.\n"
+    "\n"
+    "options:\n"
+    "  -o, --output FILE  write the result to FILE instead; FILE is replaced only\n"
+    "                     when rendering succeeds\n"
+    "  --partials DIR     read every *.liquid file under DIR as a template named by\n"
+    "                     its path below DIR without .liquid (card, emails/header);\n"
+    "                     a name that the data's own templates define keeps the\n"
+    "                     data's text\n"
+    "  --strict-data      fail (exit 2) when DATA is not readable JSON, instead of\n"
+    "                     warning and rendering without data\n"
+    "  --version          print the version\n"
+    "  -h, --help         print this help\n"
+    "  --                 end of options\n"
+    "\n"
+    "A template that does not parse is reported as FILE:LINE:COLUMN: error: ...,\n"
+    "one in the data's templates as FILE: in partial 'NAME' LINE:COLUMN: error: ...\n"
+    "and DATA that is not readable JSON as DATA:LINE:COLUMN: warning: ...\n"
     "\n"
     "exit status:\n"
     "  0  rendered\n"
-    "  1  the template could not be rendered: it does not parse, nests or\n"
-    "     includes itself too deeply, or memory ran out (nothing is written)\n"
-    "  2  bad arguments, or a file could not be read or the output written\n";
+    "  1  the template could not be rendered: it does not parse, goes beyond a\n"
+    "     render limit, or memory ran out (nothing is written)\n"
+    "  2  bad arguments, a file that cannot be read, output that cannot be\n"
+    "     written, or DATA that is not readable JSON with --strict-data\n";
 
 struct Options {
   std::string templatePath;
   std::optional<std::string> dataPath;
+  std::optional<std::string> outputPath;
+  std::optional<std::string> partialsDir;
+  bool strictData = false;
 };
 
-std::optional<Options> parseArgs(int argc, char** argv, bool& help) {
-  std::vector<std::string> files;
-  bool optionsEnded = false;
-  for (int i = 1; i < argc; ++i) {
-    std::string_view arg = argv[i];
-    if (!optionsEnded && (arg == "-h" || arg == "--help")) {
-      help = true;
+enum class Parsed { Run, Help, Version, Bad };
+
+// The value of an option written as "--name VALUE" or "--name=VALUE".
+std::optional<std::string> optionValue(std::string_view arg, std::string_view name, int& i, int argc,
+                                       char** argv, bool& bad) {
+  if (arg == name) {
+    if (i + 1 >= argc) {
+      std::fprintf(stderr, "mervalt: option '%s' needs a value\n", std::string(name).c_str());
+      bad = true;
       return std::nullopt;
     }
-    if (!optionsEnded && arg == "--") {
-      optionsEnded = true;
-      continue;
-    }
-    if (!optionsEnded && arg.size() > 1 && arg[0] == '-') {
-      std::fprintf(stderr, "mervalt: unknown option '%s'\n", argv[i]);
-      return std::nullopt;
-    }
-    files.emplace_back(arg);
+    return std::string(argv[++i]);
   }
-  if (files.empty() || files.size() > 2) return std::nullopt;
-  Options o{files[0], std::nullopt};
-  if (files.size() == 2) o.dataPath = files[1];
-  return o;
+  if (name.size() > 2 && arg.size() > name.size() && arg.substr(0, name.size()) == name && arg[name.size()] == '=')
+    return std::string(arg.substr(name.size() + 1));
+  return std::nullopt;
 }
 
-// Reads a whole file (or standard input for "-") as bytes.
-std::optional<std::string> readAll(const std::string& path) {
-  bool isStdin = path == "-";
-  std::FILE* f = isStdin ? stdin : std::fopen(path.c_str(), "rb");
-  if (!f) {
-    std::fprintf(stderr, "mervalt: cannot read '%s': %s\n", path.c_str(), std::strerror(errno));
-    return std::nullopt;
+Parsed parseArgs(int argc, char** argv, Options& o) {
+  std::vector<std::string> files;
+  bool optionsEnded = false, bad = false;
+  for (int i = 1; i < argc && !bad; ++i) {
+    std::string_view arg = argv[i];
+    if (optionsEnded || arg == "-" || arg.empty() || arg[0] != '-') {
+      files.emplace_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "-h" || arg == "--help") {
+      return Parsed::Help;
+    } else if (arg == "--version") {
+      return Parsed::Version;
+    } else if (arg == "--strict-data") {
+      o.strictData = true;
+    } else if (auto out = optionValue(arg, "-o", i, argc, argv, bad)) {
+      o.outputPath = *out;
+    } else if (auto out = optionValue(arg, "--output", i, argc, argv, bad)) {
+      o.outputPath = *out;
+    } else if (auto dir = optionValue(arg, "--partials", i, argc, argv, bad)) {
+      o.partialsDir = *dir;
+    } else if (!bad) {
+      std::fprintf(stderr, "mervalt: unknown option '%s'\n", argv[i]);
+      bad = true;
+    }
   }
-  std::string bytes;
-  char buf[65536];
-  std::size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);
-  bool failed = std::ferror(f) != 0;
-  int savedErrno = errno;
-  if (!isStdin) std::fclose(f);
-  if (failed) {
-    std::fprintf(stderr, "mervalt: cannot read '%s': %s\n", isStdin ? "standard input" : path.c_str(),
-                 std::strerror(savedErrno));
-    return std::nullopt;
-  }
+  if (bad || files.empty() || files.size() > 2) return Parsed::Bad;
+  o.templatePath = files[0];
+  if (files.size() == 2) o.dataPath = files[1];
+  return Parsed::Run;
+}
+
+std::string displayName(const std::string& path) { return path == "-" ? "<stdin>" : path; }
+
+std::optional<std::string> readInput(const std::string& path) {
+  std::string error;
+  std::optional<std::string> bytes = mervalt::cli::readFile(path, error);
+  if (!bytes) std::fprintf(stderr, "mervalt: cannot read '%s': %s\n", displayName(path).c_str(), error.c_str());
   return bytes;
 }
 
-bool writeAll(const char* p, std::size_t len) {
-  if (len > 0 && std::fwrite(p, 1, len, stdout) != len) return false;
-  return std::fflush(stdout) == 0;
+// The data document to render with: the data, checked (and with --partials
+// given the templates read from files), or nothing after a reported error.
+std::optional<std::string> prepareData(const Options& o, Sources& sources) {
+  std::string data;
+  if (o.dataPath) {
+    std::optional<std::string> d = readInput(*o.dataPath);
+    if (!d) return std::nullopt;
+    data = std::move(*d);
+  }
+  if (std::optional<mervalt::JsonProblem> problem = mervalt::findJsonProblem(data)) {
+    std::fprintf(stderr, "%s\n", describeDataProblem(displayName(*o.dataPath), *problem, o.strictData).c_str());
+    if (o.strictData) return std::nullopt;
+    if (o.partialsDir) data.clear();  // the library reads the data as none; the partials still count
+  }
+  if (!o.partialsDir) return data;
+  std::string error;
+  std::optional<std::vector<PartialFile>> files = readPartials(*o.partialsDir, error);
+  if (!files) {
+    std::fprintf(stderr, "mervalt: %s\n", error.c_str());
+    return std::nullopt;
+  }
+  MergedData merged = mergePartials(data, *files);
+  // A name that the data defines keeps the data's text: no file to point at.
+  for (const PartialFile& f : *files)
+    if (std::find(merged.fromFiles.begin(), merged.fromFiles.end(), f.name) != merged.fromFiles.end())
+      sources.partialFiles.emplace(f.name, f.path);
+  return merged.json;
+}
+
+bool writeResult(const Options& o, std::string_view bytes) {
+  std::string error;
+  if (!o.outputPath || *o.outputPath == "-") {
+    if (writeStandardOutput(bytes, error)) return true;
+    std::fprintf(stderr, "mervalt: cannot write the output: %s\n", error.c_str());
+    return false;
+  }
+  if (replaceFile(*o.outputPath, bytes, error)) return true;
+  std::fprintf(stderr, "mervalt: cannot write '%s': %s\n", o.outputPath->c_str(), error.c_str());
+  return false;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  bool help = false;
-  std::optional<Options> opts = parseArgs(argc, argv, help);
-  if (help) {
-    std::fputs(kUsage, stdout);
-    return 0;
+  Options o;
+  switch (parseArgs(argc, argv, o)) {
+    case Parsed::Help: std::fputs(kUsage, stdout); return 0;
+    case Parsed::Version: std::puts("mervalt " MERVALT_VERSION_STRING); return 0;
+    case Parsed::Bad: std::fputs(kUsage, stderr); return kExitUsage;
+    case Parsed::Run: break;
   }
-  if (!opts) {
-    std::fputs(kUsage, stderr);
+  if (o.templatePath == "-" && o.dataPath == "-") {
+    std::fputs("mervalt: only one of TEMPLATE and DATA can be '-' (standard input)\n", stderr);
     return kExitUsage;
   }
-  if (opts->templatePath == "-" && opts->dataPath == "-") {
-    std::fputs("mervalt: only one of TEMPLATE_FILE and DATA_FILE can be '-' (standard input)\n", stderr);
-    return kExitUsage;
-  }
-
-  std::optional<std::string> templateText = readAll(opts->templatePath);
+  std::optional<std::string> templateText = readInput(o.templatePath);
   if (!templateText) return kExitUsage;
-  std::string data;
-  if (opts->dataPath) {
-    std::optional<std::string> d = readAll(*opts->dataPath);
-    if (!d) return kExitUsage;
-    data = std::move(*d);
-  }
+  Sources sources{displayName(o.templatePath), {}};
+  std::optional<std::string> data = prepareData(o, sources);
+  if (!data) return kExitUsage;
 
-  char* out = nullptr;
-  std::size_t outLen = 0;
-  if (mervalt_render_json(templateText->data(), templateText->size(), data.data(), data.size(), &out, &outLen) != 0) {
-    const char* name = opts->templatePath == "-" ? "standard input" : opts->templatePath.c_str();
-    std::fprintf(stderr,
-                 "mervalt: %s: the template could not be rendered "
-                 "(it does not parse, nests too deeply, or memory ran out)\n",
-                 name);
+  std::pair<char*, std::size_t> out;
+  try {
+    mervalt::HeapResource heap;
+    out = mervalt::renderCall(*templateText, *data, heap);
+  } catch (...) {
+    std::fprintf(stderr, "%s\n", describeRenderFailure(sources).c_str());
     return kExitRenderFailed;
   }
-  bool written = writeAll(out, outLen);
-  mervalt_free(out, outLen);
-  if (!written) {
-    std::fprintf(stderr, "mervalt: cannot write the output: %s\n", std::strerror(errno));
-    return kExitUsage;
-  }
-  return 0;
+  bool written = writeResult(o, {out.first, out.second});
+  std::free(out.first);
+  return written ? 0 : kExitUsage;
 }

@@ -30,6 +30,7 @@ std::optional<std::string_view> findTemplateSource(Renderer& r, const Node& node
 // with/for binding) and are taken off when the tag ends.
 struct IncludeCall {
   const Node* tag = nullptr;
+  std::string_view name;
   std::string_view source;
   std::string_view boundName;  // alias of the with/for argument, else the template name
   uint32_t boundSlot = 0;
@@ -84,6 +85,7 @@ void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
     return false;
   }
   call.tag = &node;
+  call.name = name;
   call.source = *source;
   collectArgs(r, node, call);
   const Node* form = call.forEach ? call.forEach : call.with;
@@ -228,7 +230,14 @@ Flow Renderer::renderIncludeOrRender(const Node& node, bool isRender) {
   IncludeCall call;
   BindingsOnStack bindings(*this, call);
   if (!prepareCall(*this, node, call)) return Flow::Normal;
-  return isRender ? renderIsolated(*this, call) : renderBound(*this, call, false);
+  try {
+    return isRender ? renderIsolated(*this, call) : renderBound(*this, call, false);
+  } catch (ParseError& e) {
+    // Only the other templates are parsed while rendering (parseCached): the
+    // innermost one that failed is named.
+    if (e.partial.empty()) e.partial = call.name;
+    throw;
+  }
 }
 
 uint32_t Renderer::nameSlot(std::string_view name) {

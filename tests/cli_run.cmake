@@ -1,0 +1,37 @@
+# cli_run.cmake: runs the mervalt command in ${WORK} and checks its exit status,
+# standard output and standard error. Included by the check_cli*.cmake scripts.
+
+# run(<name> <expected exit> <expected stdout or "*"> <stderr regex or ""> [INPUT file] ARGS ...)
+function(run name want_rc want_out err_regex)
+  cmake_parse_arguments(R "" "INPUT" "ARGS" ${ARGN})
+  set(input_args "")
+  if(R_INPUT)
+    set(input_args INPUT_FILE "${R_INPUT}")
+  endif()
+  execute_process(COMMAND "${CLI}" ${R_ARGS} ${input_args} WORKING_DIRECTORY "${WORK}"
+    RESULT_VARIABLE rc OUTPUT_VARIABLE out ERROR_VARIABLE err)
+  set(problems "")
+  if(NOT rc STREQUAL want_rc)
+    string(APPEND problems " exit ${rc} (want ${want_rc});")
+  endif()
+  if(NOT want_out STREQUAL "*" AND NOT out STREQUAL want_out)
+    string(APPEND problems " stdout [${out}] (want [${want_out}]);")
+  endif()
+  if(err_regex AND NOT err MATCHES "${err_regex}")
+    string(APPEND problems " stderr [${err}] does not match [${err_regex}];")
+  endif()
+  if(problems)
+    message(SEND_ERROR "${name}:${problems}")
+  else()
+    message(STATUS "ok: ${name}")
+  endif()
+endfunction()
+
+# expect(<name> <condition...>): a check of files the command left behind.
+macro(expect name)
+  if(${ARGN})
+    message(STATUS "ok: ${name}")
+  else()
+    message(SEND_ERROR "${name}: failed")
+  endif()
+endmacro()

@@ -1,0 +1,23 @@
+// cli_files.h: reading the tool's input files and writing its output.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace mervalt::cli {
+
+// The whole file at `path` as bytes ("-" is standard input). On failure sets
+// `error` to the reason and returns nothing.
+std::optional<std::string> readFile(const std::string& path, std::string& error);
+
+// Writes `bytes` to standard output.
+bool writeStandardOutput(std::string_view bytes, std::string& error);
+
+// Replaces the file at `path` with `bytes`: they go to a temporary file in
+// the same folder, which is renamed over `path` once complete, so that a
+// failure leaves nothing behind and never a partial file. A new file gets the
+// usual permissions (0666 less the umask), an existing one keeps its own.
+bool replaceFile(const std::string& path, std::string_view bytes, std::string& error);
+
+}  // namespace mervalt::cli
