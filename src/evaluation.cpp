@@ -23,9 +23,20 @@ int64_t rangeBound(const Value& v) {
 // expansion fails like an allocation that cannot be satisfied.
 constexpr uint64_t kMaxExpandedRange = (uint64_t{1} << 30) / sizeof(Value);
 
+// Filters that read one field of their input whatever its size; the others
+// are charged for every element or byte of it.
+const FilterFn kConstantTimeFilters[] = {findFilter("size"), findFilter("first"), findFilter("last")};
+
+bool isConstantTime(FilterFn fn) {
+  for (FilterFn f : kConstantTimeFilters)
+    if (fn == f) return true;
+  return false;
+}
+
 }  // namespace
 
 Value Renderer::evaluateExpression(const Node& node) {
+  chargeWork(1);
   switch (node.kind) {
     case NodeKind::Variable: return resolveVariable(node.slot, node.text, &node.cache);
     case NodeKind::String:
@@ -78,13 +89,18 @@ Value Renderer::applyFilter(const Value& input, const Node& filter) {
   if (filter.name.empty()) return input;
   // An unknown filter passes its input on, a range as its array too.
   Value in = filterInput(input);
-  return filter.filter ? filter.filter(*this, in, filter.args) : in;
+  if (!filter.filter) return in;
+  chargeWork(kFilterCallWork + (isConstantTime(filter.filter) ? 0 : workOf(in)));
+  Value out = filter.filter(*this, in, filter.args);
+  chargeWork(workOf(out));
+  return out;
 }
 
 Value Renderer::expandRange(const Value& range) {
   int64_t start = range.rangeStart(), end = range.rangeEnd();
   uint64_t count = end < start ? 0 : static_cast<uint64_t>(end) - static_cast<uint64_t>(start) + 1;
   if (count > kMaxExpandedRange || (count == 0 && end >= start)) throw std::bad_alloc();
+  chargeWork(count);
   Value* items = arena_.allocArray<Value>(count);
   for (uint64_t i = 0; i < count; ++i) items[i] = Value::integer(start + static_cast<int64_t>(i));
   return Value::array({items, count});
@@ -165,6 +181,7 @@ Value Renderer::evaluateComparison(const Node& node) {
   if (node.children.size() < 2) return Value::boolean(false);
   Value l = evaluate(node.children[0]);
   Value r = evaluate(node.children[1]);
+  chargeWork(workOf(l) + workOf(r));
   std::string_view op = node.op.empty() ? std::string_view("==") : node.op;
   if (op == "==") return Value::boolean(eql(l, r));
   if (op == "!=" || op == "<>") return Value::boolean(!eql(l, r));

@@ -115,18 +115,23 @@ void Renderer::renderOutput(const Node& node) {
   if (node.emit) {
     // The last filter writes its result straight into the output.
     const Node& last = chain.back();
-    node.emit(*this, filterInput(evaluateFiltered(chain.first(chain.size() - 1))), last.args);
+    Value in = filterInput(evaluateFiltered(chain.first(chain.size() - 1)));
+    chargeWork(kFilterCallWork + workOf(in));
+    node.emit(*this, in, last.args);
     return;
   }
   Value v = evaluateFiltered(chain);
   if (v.is(Kind::String)) {
+    // A copy, bounded by the output limit rather than by the work.
     output_.append(v.str());
   } else {
+    chargeWork(workOf(v));
     appendDisplay(output_, v);
   }
 }
 
 Flow Renderer::renderSequence(std::span<const Node> nodes) {
+  chargeWork(nodes.size());
   for (const Node& n : nodes) {
     Flow f = renderNode(n);
     if (f != Flow::Normal) return f;

@@ -37,12 +37,27 @@ inline constexpr int kMaxRenderDepth = 100;
 // twice per level.
 inline constexpr uint64_t kMaxLoopIterations = 10'000'000;
 
+// The work one call may do, in units: one per node rendered and per
+// expression evaluated, kFilterCallWork per filter applied, and one per
+// element and per kBytesPerWorkUnit bytes of every value that a filter,
+// comparison or output handles and of every partial parsed, and one per
+// integer of a range expanded for a filter. Loops inside
+// loops over filters of long texts multiply their work: this bound keeps any
+// call to a fraction of a second of an optimised build, where the loop bound
+// alone would allow hours.
+inline constexpr uint64_t kMaxRenderWork = 10'000'000;
+inline constexpr std::size_t kBytesPerWorkUnit = 16;
+inline constexpr uint64_t kFilterCallWork = 4;  // evaluates arguments, usually makes a value
+
 // A render that went beyond one of the limits above; the call fails.
 struct RenderLimitError : std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 struct RenderDepthError : RenderLimitError {
   RenderDepthError() : RenderLimitError("nesting too deep") {}
+};
+struct RenderWorkError : RenderLimitError {
+  RenderWorkError() : RenderLimitError("too much work") {}
 };
 
 // The keys of a forloop object, and of one that also names its parent loop's
@@ -140,6 +155,18 @@ class Renderer {
   void countIteration() {
     if (++iterations_ > kMaxLoopIterations) throw RenderLimitError("too many loop iterations");
   }
+  // Counts work against kMaxRenderWork.
+  void chargeWork(uint64_t units) {
+    work_ += units;
+    if (work_ > kMaxRenderWork) throw RenderWorkError();
+  }
+  // The work of handling a value once: its elements, or its bytes.
+  static uint64_t workOf(const Value& v) {
+    if (v.is(Kind::String)) return v.str().size() / kBytesPerWorkUnit;
+    if (v.is(Kind::Array)) return v.items().size();
+    if (v.is(Kind::Object)) return v.map().size();
+    return 0;
+  }
 
   Arena& scratch() { return arena_; }
   OutputBuffer& output() { return output_; }
@@ -201,6 +228,7 @@ class Renderer {
   std::size_t captureFloor_ = 0;  // trimming never reaches below the running capture
   int depth_ = 0;
   uint64_t iterations_ = 0;
+  uint64_t work_ = 0;
 
   Scope scope_;  // assigned and bound variables, by name number
   // Bindings of running includes, which hide every other scope; few, and

@@ -42,6 +42,7 @@ Flow Renderer::renderIfBody(std::span<const Node> nodes, bool trim) {
 // whitespace of a following text node. With `stopAtBranch`, rendering ends
 // at the first elsif/else of an if chain.
 Flow Renderer::renderTrimmed(std::span<const Node> nodes, bool trimNext, bool stopAtBranch) {
+  chargeWork(nodes.size());
   for (const Node& node : nodes) {
     if (stopAtBranch && (node.kind == NodeKind::Elsif || node.kind == NodeKind::Else)) break;
     if (node.trimLeft) stripTrailingWhitespace();

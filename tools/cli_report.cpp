@@ -47,6 +47,8 @@ std::string describeRenderFailure(const Sources& sources) {
   } catch (const RenderDepthError&) {
     return about + "rendering nests deeper than " + std::to_string(kMaxRenderDepth) +
            " levels (blocks, include and render)";
+  } catch (const RenderWorkError&) {
+    return about + "more than " + withSeparators(kMaxRenderWork) + " units of work";
   } catch (const RenderLimitError&) {
     return about + "more than " + withSeparators(kMaxLoopIterations) + " loop iterations and inclusions";
   } catch (const OutputLimitError&) {

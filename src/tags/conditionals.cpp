@@ -150,6 +150,7 @@ bool caseMatches(const Value& subject, const Value& value) {
 // The body of a when/else: no whitespace control between its nodes, except
 // that the tag's right trim drops the leading whitespace of a first text.
 Flow Renderer::renderWhenBody(std::span<const Node> body, bool trimRight) {
+  chargeWork(body.size());
   for (std::size_t i = 0; i < body.size(); ++i) {
     const Node& n = body[i];
     if (i == 0 && trimRight && n.kind == NodeKind::Text && !n.text.empty()) {

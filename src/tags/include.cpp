@@ -271,6 +271,7 @@ const Node& Renderer::parseCached(std::string_view source) {
   if (auto seen = sourceAddresses_.find(source.data());
       seen != sourceAddresses_.end() && seen->second.first == source.size())
     return *seen->second.second;
+  chargeWork(source.size() / kBytesPerWorkUnit);  // hashed, and parsed the first time
   const Node* root;
   if (auto it = templateCache_.find(source); it != templateCache_.end()) {
     root = it->second;
