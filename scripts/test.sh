@@ -1,8 +1,42 @@
 #!/usr/bin/env bash
-# Builds and runs the whole test suite twice: a release build, then a build
-# under AddressSanitizer and UndefinedBehaviorSanitizer (any report fails).
+# Everything CI checks, one stage after another, each stage's duration printed
+# at the end (also when a stage fails):
+#   release   the test suite in a release build
+#   asan      the test suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   tsan      16 threads rendering every case file, the example and the
+#             benchmark workloads under ThreadSanitizer
+#   fuzz      each fuzz target for 60 s (scripts/fuzz.sh)
+#   coverage  the test suite with coverage counters, and the report of src/
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-cmake --workflow --preset release
-cmake --workflow --preset asan
+
+times=()
+current=""
+started=$SECONDS
+report() {
+  local status=$?
+  [[ -n $current ]] && times+=("$(printf '%-9s %5d s  FAILED' "$current" $((SECONDS - stage_start)))")
+  echo
+  echo "stage durations:"
+  printf '  %s\n' "${times[@]}"
+  printf '  %-9s %5d s\n' total $((SECONDS - started))
+  exit "$status"
+}
+trap report EXIT
+
+stage() {
+  current=$1
+  shift
+  stage_start=$SECONDS
+  echo "=== stage $current"
+  "$@"
+  times+=("$(printf '%-9s %5d s' "$current" $((SECONDS - stage_start)))")
+  current=""
+}
+
+stage release cmake --workflow --preset release
+stage asan cmake --workflow --preset asan
+stage tsan cmake --workflow --preset tsan
+stage fuzz bash scripts/fuzz.sh 60
+stage coverage bash scripts/coverage.sh
