@@ -47,10 +47,13 @@ class HeapResource final : public std::pmr::memory_resource {
     if (failAt_ != 0 && count_ >= failAt_) throw std::bad_alloc();
     if (bytes > kMaxCallMemory - used_) throw MemoryLimitError();
     used_ += bytes;
+    if (used_ > peak_) peak_ = used_;
   }
   // Gives back bytes that charge() counted.
   void release(std::size_t bytes) { used_ -= bytes < used_ ? bytes : used_; }
   uint64_t allocations() const { return count_; }
+  // The most bytes held at once so far.
+  std::size_t peak() const { return peak_; }
 
  private:
   void* do_allocate(std::size_t bytes, std::size_t align) override;
@@ -62,6 +65,7 @@ class HeapResource final : public std::pmr::memory_resource {
   uint64_t failAt_;
   uint64_t count_ = 0;
   std::size_t used_ = 0;
+  std::size_t peak_ = 0;
 };
 
 // A monotonic arena: allocation is a pointer bump, nothing is freed until the

@@ -1,0 +1,163 @@
+// hostile_test.cpp: adversarial inputs, each run on a small stack and
+// required to render or to fail cleanly within a stated time and memory.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <chrono>
+#include <cstdint>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "arena.h"
+#include "mervalt.h"
+#include "renderer.h"
+#include "small_stack.h"
+
+namespace {
+
+// Sanitizer and coverage builds run several times slower than an optimised
+// build; the time bounds below are for an optimised one.
+#ifdef MERVALT_TEST_SLOW_BUILD
+constexpr double kTimeScale = 15;
+#else
+constexpr double kTimeScale = 1;
+#endif
+
+enum class Outcome { Renders, Fails };
+
+struct Hostile {
+  const char* name;
+  std::string templateText;
+  std::string json;
+  Outcome outcome;
+  double seconds;       // at most, in an optimised build
+  std::size_t mebibytes;  // the call's peak memory, at most
+};
+
+std::string repeat(std::string_view s, std::size_t n) {
+  std::string out;
+  out.reserve(s.size() * n);
+  for (std::size_t i = 0; i < n; ++i) out += s;
+  return out;
+}
+
+std::string nest(std::string_view open, std::string_view close, std::size_t n, std::string_view inner = "x") {
+  return repeat(open, n) + std::string(inner) + repeat(close, n);
+}
+
+constexpr std::size_t kDeep = 100000;
+const std::string kBigText = repeat("lorem ipsum ", 350000);  // about 4 MiB
+
+std::vector<Hostile> hostileInputs() {
+  using enum Outcome;
+  const std::string big = "{\"big\": \"" + kBigText + "\"}";
+  const std::string selfStore = R"({"templates": {"a": "a{% include 'a' %}", "r": "r{% render 'r' %}",
+      "p": "{% include 'q' %}", "q": "{% render 'p' %}", "two": "{% include 'two' %}{% include 'two' %}",
+      "fan": "{% render 'fan' for ten %}"}, "ten": [1, 2, 3, 4, 5, 6, 7, 8, 9, 10]})";
+  std::string manyKeys = "{", dupKeys = "{";
+  for (int i = 0; i < 100000; ++i) {
+    manyKeys += (i ? ",\"k" : "\"k") + std::to_string(i) + "\": " + std::to_string(i);
+    dupKeys += (i ? ",\"k" : "\"k") + std::to_string(i) + " \": 0,\"K" + std::to_string(i) + "\": 1";
+  }
+  manyKeys += "}";
+  dupKeys += ", \"a\": 1, \"\\u0061\": 2}";
+  return {
+      // Nesting of every kind, far past the bounds.
+      {"if blocks", nest("{% if true %}", "{% endif %}", kDeep), "", Fails, 0.5, 64},
+      {"unless blocks", nest("{% unless false %}", "{% endunless %}", kDeep), "", Fails, 0.5, 64},
+      {"for blocks", nest("{% for i in (1..2) %}", "{% endfor %}", kDeep), "", Fails, 0.5, 64},
+      {"tablerow blocks", nest("{% tablerow i in (1..2) %}", "{% endtablerow %}", kDeep), "", Fails, 0.5, 64},
+      {"case blocks", nest("{% case 1 %}{% when 1 %}", "{% endcase %}", kDeep), "", Fails, 0.5, 64},
+      {"capture blocks", nest("{% capture c %}", "{% endcapture %}", kDeep), "", Fails, 0.5, 64},
+      {"ifchanged blocks", nest("{% ifchanged %}", "{% endifchanged %}", kDeep), "", Fails, 0.5, 64},
+      {"comment blocks", nest("{% comment %}", "{% endcomment %}", kDeep), "", Renders, 0.5, 64},
+      {"liquid tag blocks", "{% liquid " + nest("if true\n", "endif\n", kDeep, "echo 1\n") + "%}", "", Fails, 0.5, 64},
+      {"unclosed blocks", repeat("{% for i in (1..2) %}{% if true %}", kDeep), "", Fails, 0.5, 64},
+      {"parentheses", "{{ " + nest("(", ")", kDeep, "1") + " }}", "", Fails, 0.5, 64},
+      {"brackets", "{{ a" + nest("[a", "]", kDeep, "") + " }}", "", Fails, 0.5, 64},
+      {"property chain", "{{ a" + repeat(".b", kDeep) + " }}", "", Fails, 0.5, 64},
+      {"and/or chain", "{% if " + repeat("a or ", kDeep) + "a %}x{% endif %}", "", Fails, 0.5, 64},
+      {"ranges in ranges", "{{ " + nest("(1..", ")", kDeep, "2") + " }}", "", Fails, 0.5, 64},
+      {"filter chain", "{{ 'a'" + repeat(" | upcase", kDeep) + " }}", "", Renders, 0.5, 64},
+      {"filter chain that grows a text", "{{ 'a'" + repeat(" | append: 'b'", kDeep) + " | size }}", "", Fails, 0.5, 256},
+      // Partials that include themselves or each other.
+      {"self include", "{% include 'a' %}", selfStore, Fails, 0.5, 64},
+      {"self render", "{% render 'r' %}", selfStore, Fails, 0.5, 64},
+      {"include and render of each other", "{% include 'p' %}", selfStore, Fails, 0.5, 64},
+      {"a partial including itself twice", "{% include 'two' %}", selfStore, Fails, 1, 64},
+      {"a partial rendering itself for an array", "{% render 'fan' %}", selfStore, Fails, 1, 64},
+      // Huge ranges.
+      {"loop over a huge range", "{% for i in (1..4000000000000000000) %}{% endfor %}", "", Fails, 1, 16},
+      {"tablerow over a huge range", "{% tablerow i in (1..4000000000000000000) %}{% endtablerow %}", "", Fails, 2, 512},
+      {"huge range for a filter", "{{ (1..4000000000000000000) | size }}", "", Fails, 0.1, 16},
+      {"range for a filter in a loop", "{% for i in (1..100000) %}{{ (1..1000) | size }}{% endfor %}", "", Fails,
+       1, 512},
+      {"widest range with a limit", "{% for i in (-9223372036854775807..9223372036854775807) limit: 2 %}{{ i }},{% endfor %}",
+       "", Renders, 0.1, 16},
+      // Texts that double.
+      {"append doubling", "{% assign s = 'ab' %}{% for i in (1..64) %}{% assign s = s | append: s %}{% endfor %}",
+       "", Fails, 1, 1024},
+      {"capture doubling", "{% assign s = 'ab' %}{% for i in (1..64) %}{% capture s %}{{ s }}{{ s }}{% endcapture %}{% endfor %}",
+       "", Fails, 2, 2048},
+      {"replace growing", "{% assign s = 'aa' %}{% for i in (1..64) %}{% assign s = s | replace: 'a', 'aa' %}{% endfor %}",
+       "", Fails, 1, 1024},
+      {"output doubling", "{% assign s = 'ab' %}{% for i in (1..64) %}{{ s }}{% assign s = s | append: s %}{% endfor %}",
+       "", Fails, 1, 2048},
+      // Huge texts split and searched.
+      {"split into bytes", "{{ big | split: '' | size }}", big, Renders, 1, 256},
+      {"split into words and joined", "{{ big | split: ' ' | join: ',' | size }}", big, Renders, 1, 256},
+      {"split in a loop", "{% for i in (1..20) %}{{ big | split: ' ' | size }}{% endfor %}", big, Fails, 2, 1024},
+      {"contains in a loop", "{% for i in (1..10000) %}{% if big contains 'x' %}{% endif %}{% endfor %}", big, Fails,
+       0.5, 64},
+      {"repeated filters in nested loops",
+       "{% for i in (1..1000) %}{% for j in (1..1000) %}{{ big | upcase | downcase | size }}{% endfor %}{% endfor %}",
+       big, Fails, 1, 1024},
+      // Data built to hurt.
+      {"deep JSON arrays", "{{ size }}", nest("[", "]", kDeep, "1"), Renders, 0.5, 64},
+      {"deep JSON objects", "{{ size }}", nest("{\"a\":", "}", kDeep, "1"), Renders, 0.5, 64},
+      {"a long key", "{{ [k] | size }}", "{\"" + repeat("k", 1 << 22) + "\": 1, \"k\": \"" + repeat("k", 1 << 22) + "\"}",
+       Renders, 0.5, 128},
+      {"a long variable name", "{{ " + repeat("v", 1 << 22) + " }}", "", Renders, 0.5, 256},
+      {"many keys", "{{ k99999 }}{{ k0 }}{{ k50000 }}", manyKeys, Renders, 0.5, 128},
+      {"keys that look alike, one repeated", "{{ a }}{{ k1 }}", dupKeys, Renders, 0.5, 128},
+      // Bytes that are not UTF-8.
+      {"invalid UTF-8 in text and strings", "\xff\xfe{{ '\xc0\xaf\xed\xa0\x80' | upcase }}\x80", "", Renders, 0.1, 16},
+      {"invalid UTF-8 in a tag", "{% \xff %}", "", Fails, 0.1, 16},
+      {"invalid UTF-8 in a name", "{{ a\xc3 }}", "", Renders, 0.1, 16},
+  };
+}
+
+class HostileInput : public testing::TestWithParam<Hostile> {};
+
+TEST_P(HostileInput, RendersOrFailsCleanlyInTimeAndMemory) {
+  const Hostile& h = GetParam();
+  bool rendered = false;
+  std::size_t peak = 0;
+  double seconds = 0;
+  ASSERT_TRUE(mervalt::test::runOnSmallStack([&] {
+    mervalt::HeapResource heap;
+    auto start = std::chrono::steady_clock::now();
+    try {
+      auto [p, len] = mervalt::renderCall(h.templateText, h.json, heap);
+      mervalt_free(p, len);
+      rendered = true;
+    } catch (const std::exception&) {
+    }
+    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    peak = heap.peak();
+  }));
+  EXPECT_EQ(rendered, h.outcome == Outcome::Renders) << (rendered ? "rendered" : "failed");
+  EXPECT_LE(seconds, h.seconds * kTimeScale);
+  EXPECT_LE(peak, h.mebibytes << 20);
+}
+
+std::string caseName(const testing::TestParamInfo<Hostile>& info) {
+  std::string out;
+  for (const char* c = info.param.name; *c; ++c) out += std::isalnum(static_cast<unsigned char>(*c)) ? *c : '_';
+  return out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Adversarial, HostileInput, testing::ValuesIn(hostileInputs()), caseName);
+
+}  // namespace
