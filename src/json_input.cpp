@@ -301,11 +301,15 @@ class Builder {
   // it has no escapes (the reader has checked its bytes already), else
   // unescaped into the arena, which also checks the escapes. A null view
   // when it does not read.
-  std::string_view string(std::size_t pos) {
+  [[gnu::always_inline]] std::string_view string(std::size_t pos) {
     std::string_view t = token(pos);
     if (t.size() < 2 || t.back() != '"') return {};
     std::string_view body = t.substr(1, t.size() - 2);
     if (!hasEscape(body)) return body;
+    return unescape(body);
+  }
+
+  [[gnu::noinline]] std::string_view unescape(std::string_view body) {
     auto* dst = arena_.allocArray<uint8_t>(body.size() + simdjson::SIMDJSON_PADDING);
     uint8_t* end = reader_.parse_string(reinterpret_cast<const uint8_t*>(body.data()), dst);
     if (end == nullptr) return {};

@@ -205,11 +205,6 @@ int32_t Shape::find(std::string_view key) const {
   }
 }
 
-const ObjectMap* ObjectMap::make(Arena& arena, const Shape& shape, std::span<const Value> values) {
-  std::span<Value> copy = arena.copyArray(values);
-  return arena.make<ObjectMap>(&shape, copy.data());
-}
-
 const ObjectMap* ObjectMap::fromEntries(Arena& arena, std::span<const std::string_view> keys,
                                         std::span<const Value> values) {
   const Shape* shape = Shape::make(arena, keys);
