@@ -74,13 +74,6 @@ Value Renderer::evaluateFiltered(std::span<const Node> chain) {
   return v;
 }
 
-Value Renderer::applyFilter(const Value& input, const Node& filter) {
-  if (filter.name.empty()) return input;
-  // An unknown filter passes its input on, a range as its array too.
-  Value in = filterInput(input);
-  return filter.filter ? filter.filter(*this, in, filter.args) : in;
-}
-
 Value Renderer::expandRange(const Value& range) {
   int64_t start = range.rangeStart(), end = range.rangeEnd();
   uint64_t count = end < start ? 0 : static_cast<uint64_t>(end) - static_cast<uint64_t>(start) + 1;

@@ -129,7 +129,11 @@ class Renderer {
   Value resolveVariable(std::string_view name);
   // children[0] evaluated, then every Filter child applied in order.
   Value evaluateFiltered(std::span<const Node> chain);
-  Value applyFilter(const Value& input, const Node& filter);
+  Value applyFilter(const Value& input, const Node& filter) {
+    // An unknown filter passes its input on, a range as its array too.
+    Value in = filterInput(input);
+    return filter.filter ? filter.filter(*this, in, filter.args) : in;
+  }
   // What a filter receives for `input`: a range as the array of its integers.
   Value filterInput(const Value& input) { return input.is(Kind::Range) ? expandRange(input) : input; }
   // A condition carrying an unrecognised operator: the value to test, or
@@ -143,7 +147,7 @@ class Renderer {
 
   Arena& scratch() { return arena_; }
   OutputBuffer& output() { return output_; }
-  std::string_view display(const Value& v) { return toString(v, arena_); }
+  std::string_view display(const Value& v) { return v.is(Kind::String) ? v.str() : toString(v, arena_); }
 
  private:
   friend struct DepthGuard;
@@ -221,7 +225,9 @@ class Renderer {
   NameMap<const Node*> templateCache_;
   std::pmr::unordered_map<const char*, std::pair<std::size_t, const Node*>> sourceAddresses_;
   using ContinueSlot = NameMap<uint64_t>::value_type;
-  LookupCache templateStoreCache_[2];  // "__templates" and "templates" in the data
+  // The template store in the data ("__templates", else "templates"), looked
+  // up on the first include.
+  std::optional<std::optional<Value>> dataTemplateStore_;
 };
 
 // Counts one level of render nesting for the lifetime of a scope; throws

@@ -185,10 +185,9 @@ EmitFn findEmitter(std::string_view name) {
   return nullptr;
 }
 
-double toNumber(const Value& v) {
+// The slow half of toNumber: strings by their numeric prefix, the rest 0.
+double textToNumber(const Value& v) {
   switch (v.kind()) {
-    case Kind::Integer: return static_cast<double>(v.asInt());
-    case Kind::Float: return v.asFloat();
     case Kind::String: {
       std::size_t len = numericPrefix(v.str());
       if (len == 0) return 0;

@@ -18,7 +18,12 @@ FilterFn findFilter(std::string_view name);
 
 // Numeric view of a value: integers and floats as doubles, strings by their
 // longest numeric prefix, everything else 0.
-double toNumber(const Value& v);
+double textToNumber(const Value& v);
+inline double toNumber(const Value& v) {
+  if (v.is(Kind::Integer)) return static_cast<double>(v.asInt());
+  if (v.is(Kind::Float)) return v.asFloat();
+  return textToNumber(v);
+}
 
 // Optional sign and the digit run after it; 0 when there is none or it
 // overflows. Leading spaces are not skipped.
