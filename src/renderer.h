@@ -163,6 +163,7 @@ class Renderer {
   Flow renderFor(const Node& node);
   Flow renderTablerow(const Node& node);
   void renderCycle(const Node& node);
+  void advanceCycle(const Node& node, uint64_t& position);
   void renderIncrement(const Node& node, bool up);
   Flow renderIfchanged(const Node& node);
   Flow renderIncludeOrRender(const Node& node, bool isRender);
