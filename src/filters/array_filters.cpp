@@ -5,6 +5,7 @@
 // handles into new lists in the scratch arena, and first/last/slice hand back
 // parts of their input.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -390,26 +391,115 @@ bool naturalLess(Renderer& r, SortKey& a, SortKey& b) {
 
 // Stable: on a tie the left run's element goes first. Works with any
 // comparison, transitive or not.
-template <class Less>
-void mergeSort(std::size_t* order, std::size_t* buffer, std::size_t n, Less less) {
-  std::size_t* src = order;
-  std::size_t* dst = buffer;
+template <class T, class Less>
+void mergeSort(T* order, T* buffer, std::size_t n, Less less) {
+  T* src = order;
+  T* dst = buffer;
   for (std::size_t width = 1; width < n; width *= 2) {
     for (std::size_t lo = 0; lo < n; lo += 2 * width) {
       std::size_t mid = std::min(lo + width, n);
       std::size_t hi = std::min(mid + width, n);
       std::size_t i = lo, j = mid, k = lo;
-      while (i < mid && j < hi) dst[k++] = less(src[j], src[i]) ? src[j++] : src[i++];
+      // Without a branch on the comparison, which random data mispredicts.
+      while (i < mid && j < hi) {
+        bool right = less(src[j], src[i]);
+        dst[k++] = right ? src[j] : src[i];
+        j += right;
+        i += !right;
+      }
       while (i < mid) dst[k++] = src[i++];
       while (j < hi) dst[k++] = src[j++];
     }
     std::swap(src, dst);
     if (width > n / 2) break;
   }
-  if (src != order) std::memcpy(order, src, n * sizeof(std::size_t));
+  if (src != order) std::memcpy(static_cast<void*>(order), src, n * sizeof(T));
 }
 
 enum class SortMode : uint8_t { Plain, Natural };
+
+using KeyedPosition = std::pair<uint64_t, std::size_t>;
+
+// A stable sort of (key, position) pairs by key: least significant byte
+// first, skipping the bytes that every key shares. `tmp` holds n pairs; the
+// result is in `a` or in `tmp`, whichever is returned.
+KeyedPosition* radixSort(KeyedPosition* a, KeyedPosition* tmp, std::size_t n) {
+  std::size_t counts[8][256] = {};
+  for (std::size_t i = 0; i < n; ++i)
+    for (int d = 0; d < 8; ++d) ++counts[d][(a[i].first >> (8 * d)) & 0xff];
+  for (int d = 0; d < 8; ++d) {
+    std::size_t* c = counts[d];
+    if (c[(a[0].first >> (8 * d)) & 0xff] == n) continue;  // one value of this byte for all
+    std::size_t sum = 0;
+    for (std::size_t& x : std::span(c, 256)) {
+      std::size_t k = x;
+      x = sum;
+      sum += k;
+    }
+    for (std::size_t i = 0; i < n; ++i) tmp[c[(a[i].first >> (8 * d)) & 0xff]++] = a[i];
+    std::swap(a, tmp);
+  }
+  return a;
+}
+
+// Orders doubles as unsigned words do: negative values flip every bit,
+// others only the sign. Negative zero counts as zero, as `<` has it.
+uint64_t orderedBits(double d) {
+  if (d == 0) d = 0;
+  uint64_t bits = std::bit_cast<uint64_t>(d);
+  return (bits >> 63) != 0 ? ~bits : bits | (uint64_t{1} << 63);
+}
+
+// Arrays whose keys are all numbers (none NaN) or all strings, nils aside,
+// are totally ordered by the comparison, so any stable sort gives the
+// merge sort's order: they are sorted by plain keys made once, numbers
+// through their bits and texts by their first 8 bytes, then by the whole
+// text among those that share them. Nils keep their order after everything.
+// False when the keys are of another mix.
+bool sortUniform(Renderer& r, const SortKey* keys, std::size_t* order, std::size_t n, SortMode mode) {
+  bool numbers = mode == SortMode::Plain, texts = true;
+  for (std::size_t i = 0; i < n && (numbers || texts); ++i) {
+    const Value& v = keys[i].v;
+    if (v.isNil()) continue;
+    numbers = numbers && v.isNumber() && !std::isnan(numberOf(v));
+    texts = texts && v.is(Kind::String);
+  }
+  if (!numbers && !texts) return false;
+  std::size_t m = 0;  // non-nil keys first, in order; nils after them
+  for (std::size_t i = 0; i < n; ++i)
+    if (!keys[i].v.isNil()) order[m++] = i;
+  for (std::size_t i = 0, k = m; i < n; ++i)
+    if (keys[i].v.isNil()) order[k++] = i;
+  Arena& arena = r.scratch();
+  auto* pairs = arena.allocArray<KeyedPosition>(2 * m);
+  if (numbers) {
+    for (std::size_t k = 0; k < m; ++k) pairs[k] = {orderedBits(numberOf(keys[order[k]].v)), order[k]};
+    KeyedPosition* sorted = m > 0 ? radixSort(pairs, pairs + m, m) : pairs;
+    for (std::size_t k = 0; k < m; ++k) order[k] = sorted[k].second;
+    return true;
+  }
+  auto* text = arena.allocArray<std::string_view>(n);
+  for (std::size_t k = 0; k < m; ++k) {
+    std::size_t i = order[k];
+    text[i] = mode == SortMode::Natural ? foldCase(arena, keys[i].v.str()) : keys[i].v.str();
+    pairs[k] = {textPrefix(text[i]), i};
+  }
+  KeyedPosition* sorted = m > 0 ? radixSort(pairs, pairs + m, m) : pairs;
+  KeyedPosition* spare = sorted == pairs ? pairs + m : pairs;
+  // Texts that share their first 8 bytes, now side by side in their
+  // original order, are ordered by the rest.
+  for (std::size_t lo = 0; lo < m;) {
+    std::size_t hi = lo + 1;
+    while (hi < m && sorted[hi].first == sorted[lo].first) ++hi;
+    if (hi - lo > 1)
+      mergeSort(sorted + lo, spare + lo, hi - lo, [text](const KeyedPosition& a, const KeyedPosition& b) {
+        return text[a.second].compare(text[b.second]) < 0;
+      });
+    lo = hi;
+  }
+  for (std::size_t k = 0; k < m; ++k) order[k] = sorted[k].second;
+  return true;
+}
 
 Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
   std::optional<std::string_view> prop = propertyArg(r, args);
@@ -431,7 +521,9 @@ Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
     new (&keys[i]) SortKey{v, {}, 0, TextState::Missing};
     order[i] = i;
   }
-  if (mode == SortMode::Plain) {
+  if (sortUniform(r, keys, order, n, mode)) {
+    // sorted
+  } else if (mode == SortMode::Plain) {
     mergeSort(order, buffer, n,
               [&](std::size_t a, std::size_t b) { return sortLess(r, keys[a], keys[b]); });
   } else {
