@@ -403,12 +403,17 @@ class Builder {
 
 }  // namespace
 
-Value readJsonDocument(std::string_view json, Arena& arena) {
+static_assert(kJsonPadding == simdjson::SIMDJSON_PADDING);
+
+Value readJsonDocument(std::string_view json, Arena& arena, bool padded) {
   // The reader scans in blocks and needs readable padding past the text.
-  std::size_t padded = json.size() + simdjson::SIMDJSON_PADDING;
-  char* text = arena.allocArray<char>(padded);
-  std::memcpy(text, json.data(), json.size());
-  std::memset(text + json.size(), ' ', simdjson::SIMDJSON_PADDING);
+  const char* text = json.data();
+  if (!padded) {
+    char* copy = arena.allocArray<char>(json.size() + kJsonPadding);
+    std::memcpy(copy, json.data(), json.size());
+    std::memset(copy + json.size(), ' ', kJsonPadding);
+    text = copy;
+  }
 
   std::unique_ptr<simdjson::internal::dom_parser_implementation> reader;
   auto error = simdjson::get_active_implementation()->create_dom_parser_implementation(

@@ -159,12 +159,12 @@ void Renderer::renderRaw(const Node& node) {
 }
 
 std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
-                                         HeapResource& heap) {
+                                         HeapResource& heap, bool jsonPadded) {
   // The arena holds a padded copy of the JSON text and its values, the syntax
   // tree and what rendering makes; sizing its first block from the inputs
   // lets a typical call live in one or two blocks.
-  Arena arena(&heap, 2 * json.size() + 8 * templateText.size());
-  Value data = json.empty() ? Value::nil() : readJsonDocument(json, arena);
+  Arena arena(&heap, (jsonPadded ? 1 : 2) * json.size() + 8 * templateText.size());
+  Value data = json.empty() ? Value::nil() : readJsonDocument(json, arena, jsonPadded);
   NameTable& names = *arena.make<NameTable>(arena.resource());
   const Node& root = parseTemplate(templateText, arena, names);
   OutputBuffer output(heap);

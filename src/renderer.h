@@ -248,7 +248,9 @@ struct DepthGuard {
 
 // Renders one call: reads the JSON, parses, renders. Throws ParseError,
 // RenderDepthError or std::bad_alloc; `heap` is the upstream of every arena.
+// With `jsonPadded`, kJsonPadding readable bytes follow the JSON text (see
+// json_input.h), which spares the call a copy of it.
 std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
-                                         HeapResource& heap);
+                                         HeapResource& heap, bool jsonPadded = false);
 
 }  // namespace mervalt

@@ -640,9 +640,33 @@ void appendJoined(Sink& out, std::span<const Value> items, std::string_view sep)
 
 }  // namespace
 
+// Strings alone are joined at their exact size in one allocation; false for
+// arrays holding anything else.
+bool joinStrings(Renderer& r, std::span<const Value> items, std::string_view sep, Value& out) {
+  std::size_t n = 0;
+  for (const Value& e : items) {
+    if (!e.is(Kind::String)) return false;
+    n += e.str().size() + sep.size();
+  }
+  n = items.empty() ? 0 : n - sep.size();
+  if (n == 0) {
+    out = Value::string({});
+    return true;
+  }
+  char* p = r.scratch().allocArray<char>(n);
+  char* w = p;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i != 0) w = std::copy(sep.begin(), sep.end(), w);
+    w = std::copy(items[i].str().begin(), items[i].str().end(), w);
+  }
+  out = Value::string({p, n});
+  return true;
+}
+
 Value filterJoin(Renderer& r, const Value& in, Args args) {
   std::string_view sep = joinSeparator(r, args);
   if (!in.is(Kind::Array)) return in;
+  if (Value joined; joinStrings(r, in.items(), sep, joined)) return joined;
   std::pmr::string& out = newText(r.scratch());
   appendJoined(out, in.items(), sep);
   return Value::string(out);
