@@ -53,7 +53,7 @@ class BlockCache {
   ~BlockCache() {
     for (std::size_t i = 0; i < count_; ++i) {
       unpoison(blocks_[i].p, blocks_[i].size);
-      std::free(blocks_[i].p);
+      ::operator delete(blocks_[i].p, std::align_val_t(kBlockAlign));
     }
   }
 
