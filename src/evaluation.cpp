@@ -158,17 +158,21 @@ Value Renderer::evaluateComparison(const Node& node) {
   if (node.children.size() < 2) return Value::boolean(false);
   Value l = evaluate(node.children[0]);
   Value r = evaluate(node.children[1]);
-  std::string_view op = node.op.empty() ? std::string_view("==") : node.op;
-  if (op == "==") return Value::boolean(eql(l, r));
-  if (op == "!=" || op == "<>") return Value::boolean(!eql(l, r));
-  if (op == "<") return compareLess(l, r, false);
-  if (op == ">") return compareLess(l, r, true);
-  if (op == "<=" || op == ">=") {
-    if (l.isNil() || r.isNil()) return Value::boolean(false);
-    if (eql(l, r)) return Value::boolean(true);
-    return compareLess(l, r, op == ">=");
+  switch (static_cast<Operator>(node.member)) {
+    case Operator::Eq: return Value::boolean(eql(l, r));
+    case Operator::Ne: return Value::boolean(!eql(l, r));
+    case Operator::Lt: return compareLess(l, r, false);
+    case Operator::Gt: return compareLess(l, r, true);
+    case Operator::Le:
+    case Operator::Ge:
+      if (l.isNil() || r.isNil()) return Value::boolean(false);
+      if (eql(l, r)) return Value::boolean(true);
+      return compareLess(l, r, static_cast<Operator>(node.member) == Operator::Ge);
+    case Operator::Contains: return Value::boolean(contains(l, r));
+    case Operator::And:
+    case Operator::Or:
+    case Operator::Unknown: return Value::boolean(false);
   }
-  if (op == "contains") return Value::boolean(contains(l, r));
   return Value::boolean(false);
 }
 
@@ -201,10 +205,11 @@ Value Renderer::comparisonError(const Value& l, const Value& r) {
 
 Value Renderer::evaluateLogical(const Node& node) {
   if (node.children.size() < 2) return Value::boolean(false);
-  std::string_view op = node.op.empty() ? std::string_view("and") : node.op;
+  // An empty operator text reads as "and".
+  auto op = static_cast<Operator>(node.member);
   bool left = isTruthy(evaluate(node.children[0]));
-  if (op == "or") return Value::boolean(left || isTruthy(evaluate(node.children[1])));
-  if (op == "and") return Value::boolean(left && isTruthy(evaluate(node.children[1])));
+  if (op == Operator::Or) return Value::boolean(left || isTruthy(evaluate(node.children[1])));
+  if (op == Operator::And || op == Operator::Eq) return Value::boolean(left && isTruthy(evaluate(node.children[1])));
   return Value::boolean(false);
 }
 

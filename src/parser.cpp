@@ -185,7 +185,10 @@ class Parser {
     close(first);
   }
   // The top two nodes become the children of a new node of `kind`.
-  void joinTop(NodeKind kind, std::string_view op) { collapse(stack_.size() - 2, kind, op); }
+  void joinTop(NodeKind kind, std::string_view op) {
+    collapse(stack_.size() - 2, kind, op);
+    top().member = static_cast<uint8_t>(operatorOf(op));
+  }
 
   // Closing a tag: the close must come now, or after any junk.
   void expectClose(std::size_t self) {
@@ -1077,6 +1080,16 @@ std::string_view Parser::rewriteLiquidBody(std::string_view body) {
 }
 
 }  // namespace
+
+Operator operatorOf(std::string_view op) {
+  static constexpr std::pair<std::string_view, Operator> kOperators[] = {
+      {"", Operator::Eq},  {"==", Operator::Eq}, {"!=", Operator::Ne}, {"<>", Operator::Ne},
+      {"<", Operator::Lt}, {">", Operator::Gt},  {"<=", Operator::Le}, {">=", Operator::Ge},
+      {"contains", Operator::Contains}, {"and", Operator::And}, {"or", Operator::Or}};
+  for (const auto& [text, code] : kOperators)
+    if (op == text) return code;
+  return Operator::Unknown;
+}
 
 const Node& parseTemplate(std::string_view source, Arena& arena, NameTable& names) {
   Parser parser(arena, names);

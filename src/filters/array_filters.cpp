@@ -638,8 +638,6 @@ void appendJoined(Sink& out, std::span<const Value> items, std::string_view sep)
   }
 }
 
-}  // namespace
-
 // Strings alone are joined at their exact size in one allocation; false for
 // arrays holding anything else.
 bool joinStrings(Renderer& r, std::span<const Value> items, std::string_view sep, Value& out) {
@@ -662,6 +660,8 @@ bool joinStrings(Renderer& r, std::span<const Value> items, std::string_view sep
   out = Value::string({p, n});
   return true;
 }
+
+}  // namespace
 
 Value filterJoin(Renderer& r, const Value& in, Args args) {
   std::string_view sep = joinSeparator(r, args);
