@@ -88,13 +88,13 @@ std::optional<Value> Renderer::forloopMember(ForloopMember m) {
   const LoopRecord& rec = loopStack_.back();
   std::size_t k = visibleLoops() - 1;
   switch (m) {
-    case ForloopMember::Index: return Value::integer(rec.index);
+    case ForloopMember::Index: return Value::integer(rec.index());
     case ForloopMember::Index0: return Value::integer(rec.index0);
-    case ForloopMember::First: return Value::boolean(rec.first);
-    case ForloopMember::Last: return Value::boolean(rec.last);
+    case ForloopMember::First: return Value::boolean(rec.first());
+    case ForloopMember::Last: return Value::boolean(rec.last());
     case ForloopMember::Length: return Value::integer(rec.length);
-    case ForloopMember::Rindex: return Value::integer(rec.rindex);
-    case ForloopMember::Rindex0: return Value::integer(rec.rindex0);
+    case ForloopMember::Rindex: return Value::integer(rec.rindex());
+    case ForloopMember::Rindex0: return Value::integer(rec.rindex0());
     case ForloopMember::Name: return Value::string(rec.name);
     case ForloopMember::Parentloop: return k > 0 ? buildForloopObject(k - 1) : Value::nil();
     case ForloopMember::None: return std::nullopt;  // look it up on the real object

@@ -53,12 +53,18 @@ inline constexpr std::string_view kForloopKeys[] = {"index",  "index0", "first",
 inline constexpr Shape kForloopShape{kForloopKeys, 8};
 inline constexpr Shape kForloopShapeWithParent{kForloopKeys, 9};
 
-// One running iteration of a for loop.
+// One running iteration of a for loop; the other members of the forloop
+// object follow from the position and the length.
 struct LoopRecord {
-  int64_t index, index0, length, rindex, rindex0;
+  int64_t index0, length;
   std::string_view name;  // loop variable, "-", continue key
-  bool first, last;
-  Value object = {};  // the forloop object once built, shared by every access in this iteration
+  Value object = {};      // the forloop object once built, shared by every access in this iteration
+
+  int64_t index() const { return index0 + 1; }
+  int64_t rindex() const { return length - index0; }
+  int64_t rindex0() const { return length - index0 - 1; }
+  bool first() const { return index0 == 0; }
+  bool last() const { return index0 + 1 == length; }
 };
 
 // One running cell of a tablerow loop.
