@@ -56,6 +56,8 @@ inline constexpr Shape kForloopShapeWithParent{kForloopKeys, 9};
 // One running iteration of a for loop; the other members of the forloop
 // object follow from the position and the length.
 struct LoopRecord {
+  LoopRecord(int64_t i, int64_t n, std::string_view loopName) : index0(i), length(n), name(loopName) {}
+
   int64_t index0, length;
   std::string_view name;  // loop variable, "-", continue key
   Value object = {};      // the forloop object once built, shared by every access in this iteration

@@ -209,10 +209,22 @@ class ObjectMap {
   const Value* values_;
 };
 
+// A fast hash of a text, eight bytes at a time; only its spread matters (the
+// tables that use it compare the texts themselves).
+uint64_t hashText(std::string_view s);
+
 // The kind words used in comparison error messages ("NilClass", "Hash", ...).
 std::string_view kindName(Kind k);
 
-bool isTruthy(const Value& v);
+// Only nil and false are false (and a drop that says so).
+inline bool isTruthy(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Nil: return false;
+    case Kind::Boolean:
+    case Kind::BooleanDrop: return v.asBool();
+    default: return true;
+  }
+}
 // Blank: nil, empty, blank, strings of only space/tab/LF/CR, empty arrays and objects.
 bool isBlank(const Value& v);
 bool eql(const Value& a, const Value& b);

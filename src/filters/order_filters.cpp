@@ -41,11 +41,7 @@ uint64_t mix(uint64_t x) {
   return x;
 }
 
-uint64_t hashBytes(std::string_view s) {
-  uint64_t h = 0xcbf29ce484222325ULL;
-  for (unsigned char c : s) h = (h ^ c) * 0x100000001b3ULL;
-  return mix(h ^ s.size());
-}
+uint64_t hashBytes(std::string_view s) { return mix(hashText(s)); }
 
 // Integers and floats hash by their double value, so 1 and 1.0 collide;
 // -0.0 hashes like 0.0.

@@ -219,7 +219,7 @@ void renderForLoopBody(Renderer& r, const Node& node, const ItemSource& items, L
   // One record serves every iteration; loops in the body stack theirs on
   // top of it (which may move it, so it is found by position).
   std::size_t at = r.loopStack_.size();
-  r.loopStack_.push_back(LoopRecord{0, clampToInt64(w.n), loopName});
+  r.loopStack_.emplace_back(0, clampToInt64(w.n), loopName);
   for (uint64_t i = 0; i < w.n; ++i) {
     r.countIteration();
     uint64_t pick = reversed ? w.n - 1 - i : i;
