@@ -46,18 +46,22 @@ std::size_t findBytes(std::string_view hay, std::size_t from, std::string_view n
 
 // Maximal runs of bytes that are not whitespace (space and bytes 9 to 13).
 Value splitWords(Renderer& r, std::string_view s) {
+  const char* p = s.data();
+  std::size_t n = s.size();
   std::size_t count = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    bool startsWord = !isWordSpace(s[i]) && (i == 0 || isWordSpace(s[i - 1]));
-    if (startsWord) ++count;
+  bool inWord = false;
+  for (std::size_t i = 0; i < n; ++i) {
+    bool space = isWordSpace(static_cast<unsigned char>(p[i]));
+    count += !space && !inWord;
+    inWord = !space;
   }
   Kept out(r.scratch(), count);
   std::size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && isWordSpace(s[i])) ++i;
+  while (i < n) {
+    while (i < n && isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
     std::size_t start = i;
-    while (i < s.size() && !isWordSpace(s[i])) ++i;
-    if (i > start) out.push(Value::string(s.substr(start, i - start)));
+    while (i < n && !isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
+    if (i > start) out.push(Value::string({p + start, i - start}));
   }
   return out.finish();
 }

@@ -33,6 +33,18 @@ int64_t laxParseInt(std::string_view s);
 // digits, fraction, exponent); nothing on any other text.
 std::optional<double> readWholeFloat(std::string_view s);
 
+// A property read from many values in turn, as the array filters do: objects
+// of one shape find it where the previous one had it.
+struct PropertyName {
+  std::string_view name;
+  LookupCache cache;
+
+  explicit PropertyName(std::string_view n) : name(n) {}
+  // The property of `v` as a variable path reads it (nil when absent).
+  Value of(const Value& v) { return get(v, name, cache).value_or(Value::nil()); }
+  const Value* in(const ObjectMap& m) { return m.get(name, cache); }
+};
+
 // Argument access for handlers: arguments are evaluated only on demand.
 inline bool hasArg(std::span<const Node> args, std::size_t i) { return i < args.size(); }
 inline Value evalArg(Renderer& r, std::span<const Node> args, std::size_t i) {

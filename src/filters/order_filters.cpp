@@ -394,6 +394,7 @@ bool sortUniform(Renderer& r, const SortKey* keys, std::size_t* order, std::size
 
 Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
   std::optional<std::string_view> prop = propertyArg(r, args);
+  PropertyName property(prop.value_or(std::string_view()));
   if (!in.is(Kind::Array) || in.items().empty()) return in;
   std::span<const Value> items = in.items();
   std::size_t n = items.size();
@@ -405,7 +406,7 @@ Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
     const Value& e = items[i];
     Value v = e;
     if (prop) {
-      v = get(e, *prop).value_or(Value::nil());
+      v = property.of(e);
     } else if (mode == SortMode::Natural && e.is(Kind::Object) && e.map().size() == 1) {
       v = e.map().valueAt(0);
     }
@@ -430,6 +431,7 @@ Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
 
 Value filterUniq(Renderer& r, const Value& in, Args args) {
   std::optional<std::string_view> prop = propertyArg(r, args);
+  PropertyName property(prop.value_or(std::string_view()));
   if (!in.is(Kind::Array)) return in;
   std::span<const Value> items = in.items();
   Deduper seen(r.scratch(), items.size(), !prop);
@@ -437,7 +439,7 @@ Value filterUniq(Renderer& r, const Value& in, Args args) {
   for (const Value& e : items) {
     Value key = e;
     if (prop) {
-      const Value* v = e.is(Kind::Object) ? e.map().get(*prop) : nullptr;
+      const Value* v = e.is(Kind::Object) ? property.in(e.map()) : nullptr;
       key = v != nullptr ? *v : Value::nil();
     }
     if (!seen.seen(key)) out.push(e);

@@ -77,6 +77,11 @@ class Searcher {
 
   // Start of the first occurrence at or after `from`, or npos.
   std::size_t find(std::string_view text, std::size_t from) const {
+    if (needle_.size() == 1) {
+      if (from >= text.size()) return std::string_view::npos;
+      const void* hit = std::memchr(text.data() + from, needle_[0], text.size() - from);
+      return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
+    }
     if (fail_ == nullptr) return text.find(needle_, from);
     std::size_t k = 0;
     for (std::size_t i = from; i < text.size(); ++i) {
