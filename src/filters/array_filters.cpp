@@ -45,19 +45,28 @@ std::size_t findBytes(std::string_view hay, std::size_t from, std::string_view n
 }
 
 // Maximal runs of bytes that are not whitespace (space and bytes 9 to 13).
+// The words of `s`, in one pass when they are few: their places wait in a
+// small buffer until the list can be made at its exact size.
 Value splitWords(Renderer& r, std::string_view s) {
+  constexpr std::size_t kFew = 32;
+  std::string_view few[kFew];
+  std::size_t count = 0;
   const char* p = s.data();
   std::size_t n = s.size();
-  std::size_t count = 0;
-  bool inWord = false;
-  for (std::size_t i = 0; i < n; ++i) {
-    bool space = isWordSpace(static_cast<unsigned char>(p[i]));
-    count += !space && !inWord;
-    inWord = !space;
+  for (std::size_t i = 0; i < n;) {
+    while (i < n && isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
+    std::size_t start = i;
+    while (i < n && !isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
+    if (i == start) break;
+    if (count < kFew) few[count] = {p + start, i - start};
+    ++count;
   }
   Kept out(r.scratch(), count);
-  std::size_t i = 0;
-  while (i < n) {
+  if (count <= kFew) {
+    for (std::size_t k = 0; k < count; ++k) out.push(Value::string(few[k]));
+    return out.finish();
+  }
+  for (std::size_t i = 0; i < n;) {
     while (i < n && isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
     std::size_t start = i;
     while (i < n && !isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
