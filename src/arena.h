@@ -127,6 +127,13 @@ class Arena final : public std::pmr::memory_resource {
     return new (allocate(sizeof(T), alignof(T))) T(std::forward<Args>(args)...);
   }
 
+  // Gives back the last `n` bytes handed out, ending at `end`, when nothing
+  // was allocated after them (otherwise they stay unused until the arena
+  // dies).
+  void giveBack(char* end, std::size_t n) {
+    if (end + n == cur_) cur_ = end;
+  }
+
   std::string_view copy(std::string_view s) {
     if (s.empty()) return {};
     char* p = static_cast<char*>(allocate(s.size(), 1));
@@ -152,6 +159,28 @@ class Arena final : public std::pmr::memory_resource {
   char* cur_;
   char* end_;
   std::size_t nextSize_;  // the size of the next block; doubles with every block
+};
+
+// A text written into the arena within a size known in advance (a filter
+// that only drops bytes writes at most its input); what it does not use is
+// given back when it is done.
+class BoundedText {
+ public:
+  BoundedText(Arena& arena, std::size_t bound)
+      : arena_(arena), begin_(arena.allocArray<char>(bound == 0 ? 1 : bound)), cur_(begin_), bound_(bound) {}
+  void append(std::string_view s) { cur_ = copyBytes(cur_, s.data(), s.size()); }
+  void push_back(char c) { *cur_++ = c; }
+  std::string_view finish() {
+    std::size_t n = static_cast<std::size_t>(cur_ - begin_);
+    arena_.giveBack(cur_, bound_ - n);
+    return {begin_, n};
+  }
+
+ private:
+  Arena& arena_;
+  char* begin_;
+  char* cur_;
+  std::size_t bound_;
 };
 
 // A growable text that lives in the arena, object and bytes both, so a view of

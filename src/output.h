@@ -42,6 +42,14 @@ class OutputBuffer {
     mervalt::copyBytes(data_ + len_, s.data(), n);
     len_ += n;
   }
+  // Room for `n` more bytes at the end, to be filled and then taken into the
+  // output with commit(n).
+  char* reserve(std::size_t n) {
+    if (n > cap_ - len_) grow(n);
+    return data_ + len_;
+  }
+  void commit(std::size_t n) { len_ += n; }
+
   void push_back(char c) {
     if (len_ == cap_) grow(1);
     data_[len_++] = c;

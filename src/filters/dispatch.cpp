@@ -177,8 +177,9 @@ FilterFn findFilter(std::string_view name) {
 
 EmitFn findEmitter(std::string_view name) {
   static constexpr std::pair<std::string_view, EmitFn> kEmitters[] = {
-      {"escape", emitEscape}, {"join", emitJoin},       {"truncate", emitTruncate},
-      {"append", emitAppend}, {"prepend", emitPrepend},
+      {"escape", emitEscape},     {"join", emitJoin},         {"truncate", emitTruncate},
+      {"append", emitAppend},     {"prepend", emitPrepend},   {"upcase", emitUpcase},
+      {"downcase", emitDowncase}, {"capitalize", emitCapitalize},
   };
   for (const auto& [n, fn] : kEmitters)
     if (n == name) return fn;

@@ -159,7 +159,7 @@ Value filterEscapeOnce(Renderer& r, const Value& in) {
 
 Value filterStripHtml(Renderer& r, const Value& in) {
   std::string_view s = r.display(in);
-  std::pmr::string& out = newTextFor(r, s.size());
+  BoundedText out(r.scratch(), s.size());  // only drops bytes
   bool inComment = false, inTag = false, inRaw = false;
   std::size_t i = 0, n = s.size();
   while (i < n) {
@@ -194,7 +194,7 @@ Value filterStripHtml(Renderer& r, const Value& in) {
     inTag = true;
     ++i;
   }
-  return Value::string(out);
+  return Value::string(out.finish());
 }
 
 Value filterNewlineToBr(Renderer& r, const Value& in) {

@@ -55,6 +55,15 @@ Value mapBytes(Renderer& r, const Value& in, Map map) {
   return Value::string({p, s.size()});
 }
 
+// The same, written straight into the output.
+template <class Map>
+void emitMappedBytes(Renderer& r, const Value& in, Map map) {
+  std::string_view s = r.display(in);
+  char* p = r.output().reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) p[i] = map(i, s[i]);
+  r.output().commit(s.size());
+}
+
 // Finds a needle in texts in time linear in text plus needle. Short needles
 // use string_view's search (at most a small constant of compares per byte);
 // long ones use a Knuth-Morris-Pratt table in the scratch arena, so that no
@@ -244,6 +253,18 @@ Value filterDowncase(Renderer& r, const Value& in) {
 
 Value filterCapitalize(Renderer& r, const Value& in) {
   return mapBytes(r, in, [](std::size_t i, char c) { return i == 0 ? toUpper(c) : toLower(c); });
+}
+
+void emitUpcase(Renderer& r, const Value& in, Args) {
+  emitMappedBytes(r, in, [](std::size_t, char c) { return toUpper(c); });
+}
+
+void emitDowncase(Renderer& r, const Value& in, Args) {
+  emitMappedBytes(r, in, [](std::size_t, char c) { return toLower(c); });
+}
+
+void emitCapitalize(Renderer& r, const Value& in, Args) {
+  emitMappedBytes(r, in, [](std::size_t i, char c) { return i == 0 ? toUpper(c) : toLower(c); });
 }
 
 Value filterAppend(Renderer& r, const Value& in, Args args) {
