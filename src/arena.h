@@ -10,6 +10,17 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define MERVALT_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MERVALT_ASAN 1
+#endif
+#endif
+#ifdef MERVALT_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace mervalt {
 
 // The most memory one call may hold (arenas and output together). A template
@@ -101,9 +112,29 @@ class Arena final : public std::pmr::memory_resource {
     if (bytes + pad <= static_cast<std::size_t>(end_ - cur_)) {
       char* p = cur_ + pad;
       cur_ = p + bytes;
+#ifdef MERVALT_ASAN
+      ASAN_UNPOISON_MEMORY_REGION(p, bytes);
+#endif
       return p;
     }
     return allocateSlow(bytes, align);
+  }
+
+  // A point to come back to: everything allocated after it can be released
+  // at once when nothing refers to it any more.
+  struct Mark {
+    const void* block;
+    char* cur;
+  };
+  Mark mark() const { return {blocks_, cur_}; }
+  // Releases what was allocated since `m`, when it all lies in the block that
+  // was current then (memory in later blocks stays until the arena dies).
+  void release(Mark m) {
+    if (m.block != blocks_) return;
+#ifdef MERVALT_ASAN
+    ASAN_POISON_MEMORY_REGION(m.cur, static_cast<std::size_t>(cur_ - m.cur));
+#endif
+    cur_ = m.cur;
   }
 
   // Uninitialised storage for `n` objects of a trivially copyable T; throws

@@ -109,21 +109,28 @@ Flow Renderer::renderNode(const Node& node) {
   return Flow::Normal;
 }
 
+// What the expression makes on its way to the output (filter results,
+// texts, expanded ranges) is dead once written: its scratch memory is
+// released, unless a loop object was built and kept for later reads. So a
+// loop of outputs runs in memory that does not grow with its iterations.
 void Renderer::renderOutput(const Node& node) {
   std::span<const Node> chain = node.children;
   if (chain.empty()) return;
+  Arena::Mark mark = arena_.mark();
+  keptObject_ = false;
   if (node.emit) {
     // The last filter writes its result straight into the output.
     const Node& last = chain.back();
     node.emit(*this, filterInput(evaluateFiltered(chain.first(chain.size() - 1))), last.args);
-    return;
-  }
-  Value v = evaluateFiltered(chain);
-  if (v.is(Kind::String)) {
-    output_.append(v.str());
   } else {
-    appendDisplay(output_, v);
+    Value v = evaluateFiltered(chain);
+    if (v.is(Kind::String)) {
+      output_.append(v.str());
+    } else {
+      appendDisplay(output_, v);
+    }
   }
+  if (!keptObject_) arena_.release(mark);
 }
 
 Flow Renderer::renderSequence(std::span<const Node> nodes) {

@@ -212,6 +212,7 @@ class Renderer {
   OutputBuffer& output_;
   NameTable& names_;
   std::size_t captureFloor_ = 0;  // trimming never reaches below the running capture
+  bool keptObject_ = false;       // a loop object was built and kept since the output began
   int depth_ = 0;
   uint64_t iterations_ = 0;
 

@@ -347,10 +347,10 @@ uint64_t orderedBits(double d) {
 // through their bits and texts by their first 8 bytes, then by the whole
 // text among those that share them. Nils keep their order after everything.
 // False when the keys are of another mix.
-bool sortUniform(Renderer& r, const SortKey* keys, std::size_t* order, std::size_t n, SortMode mode) {
+bool sortUniform(Renderer& r, const Value* keys, std::size_t* order, std::size_t n, SortMode mode) {
   bool numbers = mode == SortMode::Plain, texts = true;
   for (std::size_t i = 0; i < n && (numbers || texts); ++i) {
-    const Value& v = keys[i].v;
+    const Value& v = keys[i];
     if (v.isNil()) continue;
     numbers = numbers && v.isNumber() && !std::isnan(numberOf(v));
     texts = texts && v.is(Kind::String);
@@ -358,13 +358,13 @@ bool sortUniform(Renderer& r, const SortKey* keys, std::size_t* order, std::size
   if (!numbers && !texts) return false;
   std::size_t m = 0;  // non-nil keys first, in order; nils after them
   for (std::size_t i = 0; i < n; ++i)
-    if (!keys[i].v.isNil()) order[m++] = i;
+    if (!keys[i].isNil()) order[m++] = i;
   for (std::size_t i = 0, k = m; i < n; ++i)
-    if (keys[i].v.isNil()) order[k++] = i;
+    if (keys[i].isNil()) order[k++] = i;
   Arena& arena = r.scratch();
   auto* pairs = arena.allocArray<KeyedPosition>(2 * m);
   if (numbers) {
-    for (std::size_t k = 0; k < m; ++k) pairs[k] = {orderedBits(numberOf(keys[order[k]].v)), order[k]};
+    for (std::size_t k = 0; k < m; ++k) pairs[k] = {orderedBits(numberOf(keys[order[k]])), order[k]};
     KeyedPosition* sorted = m > 0 ? radixSort(pairs, pairs + m, m) : pairs;
     for (std::size_t k = 0; k < m; ++k) order[k] = sorted[k].second;
     return true;
@@ -372,7 +372,7 @@ bool sortUniform(Renderer& r, const SortKey* keys, std::size_t* order, std::size
   auto* text = arena.allocArray<std::string_view>(n);
   for (std::size_t k = 0; k < m; ++k) {
     std::size_t i = order[k];
-    text[i] = mode == SortMode::Natural ? foldCase(arena, keys[i].v.str()) : keys[i].v.str();
+    text[i] = mode == SortMode::Natural ? foldCase(arena, keys[i].str()) : keys[i].str();
     pairs[k] = {textPrefix(text[i]), i};
   }
   KeyedPosition* sorted = m > 0 ? radixSort(pairs, pairs + m, m) : pairs;
@@ -399,9 +399,8 @@ Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
   std::span<const Value> items = in.items();
   std::size_t n = items.size();
   Arena& arena = r.scratch();
-  SortKey* keys = arena.allocArray<SortKey>(n);
+  Value* values = arena.allocArray<Value>(n);
   std::size_t* order = arena.allocArray<std::size_t>(n);
-  std::size_t* buffer = arena.allocArray<std::size_t>(n);
   for (std::size_t i = 0; i < n; ++i) {
     const Value& e = items[i];
     Value v = e;
@@ -410,17 +409,18 @@ Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
     } else if (mode == SortMode::Natural && e.is(Kind::Object) && e.map().size() == 1) {
       v = e.map().valueAt(0);
     }
-    new (&keys[i]) SortKey{v, {}, 0, TextState::Missing};
+    values[i] = v;
     order[i] = i;
   }
-  if (sortUniform(r, keys, order, n, mode)) {
-    // sorted
-  } else if (mode == SortMode::Plain) {
-    mergeSort(order, buffer, n,
-              [&](std::size_t a, std::size_t b) { return sortLess(r, keys[a], keys[b]); });
-  } else {
-    mergeSort(order, buffer, n,
-              [&](std::size_t a, std::size_t b) { return naturalLess(r, keys[a], keys[b]); });
+  if (!sortUniform(r, values, order, n, mode)) {
+    SortKey* keys = arena.allocArray<SortKey>(n);
+    for (std::size_t i = 0; i < n; ++i) new (&keys[i]) SortKey{values[i], {}, 0, TextState::Missing};
+    std::size_t* buffer = arena.allocArray<std::size_t>(n);
+    if (mode == SortMode::Plain) {
+      mergeSort(order, buffer, n, [&](std::size_t a, std::size_t b) { return sortLess(r, keys[a], keys[b]); });
+    } else {
+      mergeSort(order, buffer, n, [&](std::size_t a, std::size_t b) { return naturalLess(r, keys[a], keys[b]); });
+    }
   }
   Value* out = arena.allocArray<Value>(n);
   for (std::size_t i = 0; i < n; ++i) out[i] = items[order[i]];

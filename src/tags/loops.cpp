@@ -297,6 +297,7 @@ Value Renderer::buildForloopObject(std::size_t k) {
   // The innermost loop's object also names its parent's record.
   const Shape& shape = k > 0 ? kForloopShapeWithParent : kForloopShape;
   rec.object = Value::object(ObjectMap::make(arena_, shape, std::span(values, shape.size())));
+  keptObject_ = true;
   return rec.object;
 }
 

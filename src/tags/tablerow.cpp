@@ -217,6 +217,7 @@ Value Renderer::buildTablerowloopObject() {
                           Value::integer(t.index0),  Value::boolean(t.first), Value::boolean(t.last),
                           Value::integer(t.length),  Value::integer(t.rindex), Value::integer(t.rindex0)};
   t.object = Value::object(ObjectMap::make(arena_, kTablerowloopShape, values));
+  keptObject_ = true;
   return t.object;
 }
 
