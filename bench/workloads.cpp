@@ -2,6 +2,9 @@
 #include "workloads.h"
 
 #include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
 #include <string_view>
 
 namespace mervalt::bench {
@@ -102,10 +105,28 @@ Workload filterHeavy() {
           json};
 }
 
+std::string readFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  if (!f) throw std::runtime_error("cannot read " + path);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// A catalogue page: a loop over products rendering a card partial (which
+// travels in the JSON under "templates") with escape, money arithmetic, a
+// comparison, join, truncate and a nested loop over variants.
+Workload productPage(int products, const char* file) {
+  return {"product_page_" + std::to_string(products), readFile(MERVALT_PRODUCT_PAGE_SOURCE "/page.liquid"),
+          readFile(std::string(MERVALT_PRODUCT_PAGE_DATA "/") + file), products};
+}
+
 }  // namespace
 
 const std::vector<Workload>& allWorkloads() {
-  static const std::vector<Workload> all = {outputHeavy(), tagHeavy(), filterHeavy()};
+  static const std::vector<Workload> all = {outputHeavy(), tagHeavy(), filterHeavy(),
+                                            productPage(200, "products.json"),
+                                            productPage(5000, "products_big.json")};
   return all;
 }
 

@@ -1,4 +1,4 @@
-// workloads.h: the benchmark inputs, each a template with a generated JSON document.
+// workloads.h: the benchmark inputs, each a template with a JSON document.
 #pragma once
 
 #include <string>
@@ -10,10 +10,11 @@ struct Workload {
   std::string name;
   std::string templateText;
   std::string json;
+  int products = 0;  // the product page: how many products (it has a hand-written floor)
 };
 
-// Every workload, generated deterministically on first use. Add a workload
-// by writing a generator in workloads.cpp and listing it in allWorkloads().
+// Every workload, made on first use: the generated ones deterministically,
+// the product page from the files generated at build time.
 const std::vector<Workload>& allWorkloads();
 
 }  // namespace mervalt::bench

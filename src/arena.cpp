@@ -6,16 +6,6 @@
 #include <bit>
 #include <cstdlib>
 
-#if defined(__SANITIZE_ADDRESS__)
-#define MERVALT_ASAN 1
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define MERVALT_ASAN 1
-#endif
-#endif
-#ifdef MERVALT_ASAN
-#include <sanitizer/asan_interface.h>
-#endif
 
 namespace mervalt {
 namespace {

@@ -10,6 +10,17 @@
 #include <string>
 #include <string_view>
 
+#if defined(__SANITIZE_ADDRESS__)
+#define MERVALT_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define MERVALT_ASAN 1
+#endif
+#endif
+#ifdef MERVALT_ASAN
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace mervalt {
 
 // The most memory one call may hold (arenas and output together). A template
@@ -30,6 +41,24 @@ inline constexpr std::size_t kMaxCachedBlockBytes = std::size_t{4} << 20;
 struct MemoryLimitError : std::bad_alloc {
   const char* what() const noexcept override { return "the call would hold more than its memory limit"; }
 };
+
+// Copies n bytes: short runs, the usual pieces of text, inline with two
+// overlapping moves of a fixed size, longer ones by memcpy. Returns the end
+// of the copy.
+inline char* copyBytes(char* d, const char* s, std::size_t n) {
+  if (n >= 8 && n <= 16) {
+    std::memcpy(d, s, 8);
+    std::memcpy(d + n - 8, s + n - 8, 8);
+  } else if (n >= 4 && n < 8) {
+    std::memcpy(d, s, 4);
+    std::memcpy(d + n - 4, s + n - 4, 4);
+  } else if (n < 4) {
+    for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
+  } else {
+    std::memcpy(d, s, n);
+  }
+  return d + n;
+}
 
 // The heap below every arena of a call. It counts allocations so that tests
 // can make the Nth one fail; in normal use `failAt` is 0 and nothing fails
@@ -87,9 +116,29 @@ class Arena final : public std::pmr::memory_resource {
     if (bytes + pad <= static_cast<std::size_t>(end_ - cur_)) {
       char* p = cur_ + pad;
       cur_ = p + bytes;
+#ifdef MERVALT_ASAN
+      ASAN_UNPOISON_MEMORY_REGION(p, bytes);
+#endif
       return p;
     }
     return allocateSlow(bytes, align);
+  }
+
+  // A point to come back to: everything allocated after it can be released
+  // at once when nothing refers to it any more.
+  struct Mark {
+    const void* block;
+    char* cur;
+  };
+  Mark mark() const { return {blocks_, cur_}; }
+  // Releases what was allocated since `m`, when it all lies in the block that
+  // was current then (memory in later blocks stays until the arena dies).
+  void release(Mark m) {
+    if (m.block != blocks_) return;
+#ifdef MERVALT_ASAN
+    ASAN_POISON_MEMORY_REGION(m.cur, static_cast<std::size_t>(cur_ - m.cur));
+#endif
+    cur_ = m.cur;
   }
 
   // Uninitialised storage for `n` objects of a trivially copyable T; throws
@@ -113,10 +162,17 @@ class Arena final : public std::pmr::memory_resource {
     return new (allocate(sizeof(T), alignof(T))) T(std::forward<Args>(args)...);
   }
 
+  // Gives back the last `n` bytes handed out, ending at `end`, when nothing
+  // was allocated after them (otherwise they stay unused until the arena
+  // dies).
+  void giveBack(char* end, std::size_t n) {
+    if (end + n == cur_) cur_ = end;
+  }
+
   std::string_view copy(std::string_view s) {
     if (s.empty()) return {};
     char* p = static_cast<char*>(allocate(s.size(), 1));
-    std::memcpy(p, s.data(), s.size());
+    copyBytes(p, s.data(), s.size());
     return {p, s.size()};
   }
 
@@ -138,6 +194,28 @@ class Arena final : public std::pmr::memory_resource {
   char* cur_;
   char* end_;
   std::size_t nextSize_;  // the size of the next block; doubles with every block
+};
+
+// A text written into the arena within a size known in advance (a filter
+// that only drops bytes writes at most its input); what it does not use is
+// given back when it is done.
+class BoundedText {
+ public:
+  BoundedText(Arena& arena, std::size_t bound)
+      : arena_(arena), begin_(arena.allocArray<char>(bound == 0 ? 1 : bound)), cur_(begin_), bound_(bound) {}
+  void append(std::string_view s) { cur_ = copyBytes(cur_, s.data(), s.size()); }
+  void push_back(char c) { *cur_++ = c; }
+  std::string_view finish() {
+    std::size_t n = static_cast<std::size_t>(cur_ - begin_);
+    arena_.giveBack(cur_, bound_ - n);
+    return {begin_, n};
+  }
+
+ private:
+  Arena& arena_;
+  char* begin_;
+  char* cur_;
+  std::size_t bound_;
 };
 
 // A growable text that lives in the arena, object and bytes both, so a view of

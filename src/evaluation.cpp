@@ -27,12 +27,6 @@ constexpr uint64_t kMaxExpandedRange = (uint64_t{1} << 30) / sizeof(Value);
 // are charged for every element or byte of it.
 const FilterFn kConstantTimeFilters[] = {findFilter("size"), findFilter("first"), findFilter("last")};
 
-bool isConstantTime(FilterFn fn) {
-  for (FilterFn f : kConstantTimeFilters)
-    if (fn == f) return true;
-  return false;
-}
-
 }  // namespace
 
 Value Renderer::evaluateExpression(const Node& node) {
@@ -85,15 +79,10 @@ Value Renderer::evaluateFiltered(std::span<const Node> chain) {
   return v;
 }
 
-Value Renderer::applyFilter(const Value& input, const Node& filter) {
-  if (filter.name.empty()) return input;
-  // An unknown filter passes its input on, a range as its array too.
-  Value in = filterInput(input);
-  if (!filter.filter) return in;
-  chargeWork(kFilterCallWork + (isConstantTime(filter.filter) ? 0 : workOf(in)));
-  Value out = filter.filter(*this, in, filter.args);
-  chargeWork(workOf(out));
-  return out;
+bool Renderer::isConstantTimeFilter(FilterFn fn) {
+  for (FilterFn f : kConstantTimeFilters)
+    if (fn == f) return true;
+  return false;
 }
 
 Value Renderer::expandRange(const Value& range) {
@@ -111,13 +100,13 @@ std::optional<Value> Renderer::forloopMember(ForloopMember m) {
   const LoopRecord& rec = loopStack_.back();
   std::size_t k = visibleLoops() - 1;
   switch (m) {
-    case ForloopMember::Index: return Value::integer(rec.index);
+    case ForloopMember::Index: return Value::integer(rec.index());
     case ForloopMember::Index0: return Value::integer(rec.index0);
-    case ForloopMember::First: return Value::boolean(rec.first);
-    case ForloopMember::Last: return Value::boolean(rec.last);
+    case ForloopMember::First: return Value::boolean(rec.first());
+    case ForloopMember::Last: return Value::boolean(rec.last());
     case ForloopMember::Length: return Value::integer(rec.length);
-    case ForloopMember::Rindex: return Value::integer(rec.rindex);
-    case ForloopMember::Rindex0: return Value::integer(rec.rindex0);
+    case ForloopMember::Rindex: return Value::integer(rec.rindex());
+    case ForloopMember::Rindex0: return Value::integer(rec.rindex0());
     case ForloopMember::Name: return Value::string(rec.name);
     case ForloopMember::Parentloop: return k > 0 ? buildForloopObject(k - 1) : Value::nil();
     case ForloopMember::None: return std::nullopt;  // look it up on the real object
@@ -182,17 +171,21 @@ Value Renderer::evaluateComparison(const Node& node) {
   Value l = evaluate(node.children[0]);
   Value r = evaluate(node.children[1]);
   chargeWork(workOf(l) + workOf(r));
-  std::string_view op = node.op.empty() ? std::string_view("==") : node.op;
-  if (op == "==") return Value::boolean(eql(l, r));
-  if (op == "!=" || op == "<>") return Value::boolean(!eql(l, r));
-  if (op == "<") return compareLess(l, r, false);
-  if (op == ">") return compareLess(l, r, true);
-  if (op == "<=" || op == ">=") {
-    if (l.isNil() || r.isNil()) return Value::boolean(false);
-    if (eql(l, r)) return Value::boolean(true);
-    return compareLess(l, r, op == ">=");
+  switch (static_cast<Operator>(node.member)) {
+    case Operator::Eq: return Value::boolean(eql(l, r));
+    case Operator::Ne: return Value::boolean(!eql(l, r));
+    case Operator::Lt: return compareLess(l, r, false);
+    case Operator::Gt: return compareLess(l, r, true);
+    case Operator::Le:
+    case Operator::Ge:
+      if (l.isNil() || r.isNil()) return Value::boolean(false);
+      if (eql(l, r)) return Value::boolean(true);
+      return compareLess(l, r, static_cast<Operator>(node.member) == Operator::Ge);
+    case Operator::Contains: return Value::boolean(contains(l, r));
+    case Operator::And:
+    case Operator::Or:
+    case Operator::Unknown: return Value::boolean(false);
   }
-  if (op == "contains") return Value::boolean(contains(l, r));
   return Value::boolean(false);
 }
 
@@ -225,10 +218,11 @@ Value Renderer::comparisonError(const Value& l, const Value& r) {
 
 Value Renderer::evaluateLogical(const Node& node) {
   if (node.children.size() < 2) return Value::boolean(false);
-  std::string_view op = node.op.empty() ? std::string_view("and") : node.op;
+  // An empty operator text reads as "and".
+  auto op = static_cast<Operator>(node.member);
   bool left = isTruthy(evaluate(node.children[0]));
-  if (op == "or") return Value::boolean(left || isTruthy(evaluate(node.children[1])));
-  if (op == "and") return Value::boolean(left && isTruthy(evaluate(node.children[1])));
+  if (op == Operator::Or) return Value::boolean(left || isTruthy(evaluate(node.children[1])));
+  if (op == Operator::And || op == Operator::Eq) return Value::boolean(left && isTruthy(evaluate(node.children[1])));
   return Value::boolean(false);
 }
 

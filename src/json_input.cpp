@@ -301,11 +301,15 @@ class Builder {
   // it has no escapes (the reader has checked its bytes already), else
   // unescaped into the arena, which also checks the escapes. A null view
   // when it does not read.
-  std::string_view string(std::size_t pos) {
+  [[gnu::always_inline]] std::string_view string(std::size_t pos) {
     std::string_view t = token(pos);
     if (t.size() < 2 || t.back() != '"') return {};
     std::string_view body = t.substr(1, t.size() - 2);
     if (!hasEscape(body)) return body;
+    return unescape(body);
+  }
+
+  [[gnu::noinline]] std::string_view unescape(std::string_view body) {
     auto* dst = arena_.allocArray<uint8_t>(body.size() + simdjson::SIMDJSON_PADDING);
     uint8_t* end = reader_.parse_string(reinterpret_cast<const uint8_t*>(body.data()), dst);
     if (end == nullptr) return {};
@@ -399,12 +403,17 @@ class Builder {
 
 }  // namespace
 
-Value readJsonDocument(std::string_view json, Arena& arena) {
+static_assert(kJsonPadding == simdjson::SIMDJSON_PADDING);
+
+Value readJsonDocument(std::string_view json, Arena& arena, bool padded) {
   // The reader scans in blocks and needs readable padding past the text.
-  std::size_t padded = json.size() + simdjson::SIMDJSON_PADDING;
-  char* text = arena.allocArray<char>(padded);
-  std::memcpy(text, json.data(), json.size());
-  std::memset(text + json.size(), ' ', simdjson::SIMDJSON_PADDING);
+  const char* text = json.data();
+  if (!padded) {
+    char* copy = arena.allocArray<char>(json.size() + kJsonPadding);
+    std::memcpy(copy, json.data(), json.size());
+    std::memset(copy + json.size(), ' ', kJsonPadding);
+    text = copy;
+  }
 
   std::unique_ptr<simdjson::internal::dom_parser_implementation> reader;
   auto error = simdjson::get_active_implementation()->create_dom_parser_implementation(

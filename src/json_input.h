@@ -13,10 +13,15 @@ class Arena;
 // treated as unreadable, which keeps conversion and display recursion bounded.
 inline constexpr int kMaxJsonDepth = 128;
 
+// How many readable bytes the reader needs after the text. A caller that
+// has them (any values) spares the reader a padded copy of the text.
+inline constexpr std::size_t kJsonPadding = 64;
+
 // Reads `json` as one RFC 8259 document and converts it to Values in `arena`
 // (reserved `_mervalt_` keys included). Any unreadable document, including a
 // repeated key in an object, yields nil. Throws std::bad_alloc only when the
-// arena cannot grow while converting.
-Value readJsonDocument(std::string_view json, Arena& arena);
+// arena cannot grow. With `padded`, kJsonPadding readable bytes follow the
+// text; the Values may then point into the text, which must outlive them.
+Value readJsonDocument(std::string_view json, Arena& arena, bool padded = false);
 
 }  // namespace mervalt

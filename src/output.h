@@ -8,6 +8,8 @@
 #include <string_view>
 #include <utility>
 
+#include "arena.h"
+
 namespace mervalt {
 
 class HeapResource;
@@ -37,9 +39,17 @@ class OutputBuffer {
   void append(std::string_view s) {
     std::size_t n = s.size();
     if (n > cap_ - len_) grow(n);
-    copyBytes(data_ + len_, s.data(), n);
+    mervalt::copyBytes(data_ + len_, s.data(), n);
     len_ += n;
   }
+  // Room for `n` more bytes at the end, to be filled and then taken into the
+  // output with commit(n).
+  char* reserve(std::size_t n) {
+    if (n > cap_ - len_) grow(n);
+    return data_ + len_;
+  }
+  void commit(std::size_t n) { len_ += n; }
+
   void push_back(char c) {
     if (len_ == cap_) grow(1);
     data_[len_++] = c;
@@ -59,23 +69,6 @@ class OutputBuffer {
  private:
   void grow(std::size_t extra);
   void setCapacity(std::size_t cap);
-
-  // Most appends are short pieces of template text and values: these are
-  // copied inline with two overlapping moves of a fixed size, the rest by
-  // memcpy.
-  static void copyBytes(char* d, const char* s, std::size_t n) {
-    if (n >= 8 && n <= 16) {
-      std::memcpy(d, s, 8);
-      std::memcpy(d + n - 8, s + n - 8, 8);
-    } else if (n >= 4 && n < 8) {
-      std::memcpy(d, s, 4);
-      std::memcpy(d + n - 4, s + n - 4, 4);
-    } else if (n < 4) {
-      for (std::size_t i = 0; i < n; ++i) d[i] = s[i];
-    } else {
-      std::memcpy(d, s, n);
-    }
-  }
 
   HeapResource& heap_;
   char* data_ = nullptr;

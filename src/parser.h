@@ -101,7 +101,8 @@ struct Node {
   // last parsed tree.
   mutable const void* memo = nullptr;
   // Property: which forloop member `text` names (ForloopMember), so that a
-  // running loop answers it without building its object.
+  // running loop answers it without building its object. Comparison and
+  // Logical: the Operator of `op`.
   uint8_t member = 0;
   NodeKind kind = NodeKind::Root;
   bool trimLeft = false;
@@ -134,6 +135,12 @@ struct ParseError : std::runtime_error {
 // chains, and/or chains, liquid tags) within one template. Deeper templates
 // fail to parse, which keeps every recursion over the tree bounded.
 inline constexpr int kMaxParseDepth = 100;
+
+// The operator of a Comparison or Logical node, read once from its text.
+enum class Operator : uint8_t { Eq, Ne, Lt, Gt, Le, Ge, Contains, And, Or, Unknown };
+
+// The operator a comparison or and/or text names; Eq for an empty text.
+Operator operatorOf(std::string_view op);
 
 // The members of a forloop object that a running loop answers directly.
 enum class ForloopMember : uint8_t {

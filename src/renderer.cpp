@@ -109,25 +109,32 @@ Flow Renderer::renderNode(const Node& node) {
   return Flow::Normal;
 }
 
+// What the expression makes on its way to the output (filter results,
+// texts, expanded ranges) is dead once written: its scratch memory is
+// released, unless a loop object was built and kept for later reads. So a
+// loop of outputs runs in memory that does not grow with its iterations.
 void Renderer::renderOutput(const Node& node) {
   std::span<const Node> chain = node.children;
   if (chain.empty()) return;
+  Arena::Mark mark = arena_.mark();
+  keptObject_ = false;
   if (node.emit) {
     // The last filter writes its result straight into the output.
     const Node& last = chain.back();
     Value in = filterInput(evaluateFiltered(chain.first(chain.size() - 1)));
     chargeWork(kFilterCallWork + workOf(in));
     node.emit(*this, in, last.args);
-    return;
-  }
-  Value v = evaluateFiltered(chain);
-  if (v.is(Kind::String)) {
-    // A copy, bounded by the output limit rather than by the work.
-    output_.append(v.str());
   } else {
-    chargeWork(workOf(v));
-    appendDisplay(output_, v);
+    Value v = evaluateFiltered(chain);
+    if (v.is(Kind::String)) {
+      // A copy, bounded by the output limit rather than by the work.
+      output_.append(v.str());
+    } else {
+      chargeWork(workOf(v));
+      appendDisplay(output_, v);
+    }
   }
+  if (!keptObject_) arena_.release(mark);
 }
 
 Flow Renderer::renderSequence(std::span<const Node> nodes) {
@@ -164,12 +171,12 @@ void Renderer::renderRaw(const Node& node) {
 }
 
 std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
-                                         HeapResource& heap) {
+                                         HeapResource& heap, bool jsonPadded) {
   // The arena holds a padded copy of the JSON text and its values, the syntax
   // tree and what rendering makes; sizing its first block from the inputs
   // lets a typical call live in one or two blocks.
-  Arena arena(&heap, 2 * json.size() + 8 * templateText.size());
-  Value data = json.empty() ? Value::nil() : readJsonDocument(json, arena);
+  Arena arena(&heap, (jsonPadded ? 1 : 2) * json.size() + 8 * templateText.size());
+  Value data = json.empty() ? Value::nil() : readJsonDocument(json, arena, jsonPadded);
   NameTable& names = *arena.make<NameTable>(arena.resource());
   const Node& root = parseTemplate(templateText, arena, names);
   OutputBuffer output(heap);

@@ -68,12 +68,20 @@ inline constexpr std::string_view kForloopKeys[] = {"index",  "index0", "first",
 inline constexpr Shape kForloopShape{kForloopKeys, 8};
 inline constexpr Shape kForloopShapeWithParent{kForloopKeys, 9};
 
-// One running iteration of a for loop.
+// One running iteration of a for loop; the other members of the forloop
+// object follow from the position and the length.
 struct LoopRecord {
-  int64_t index, index0, length, rindex, rindex0;
+  LoopRecord(int64_t i, int64_t n, std::string_view loopName) : index0(i), length(n), name(loopName) {}
+
+  int64_t index0, length;
   std::string_view name;  // loop variable, "-", continue key
-  bool first, last;
-  Value object = {};  // the forloop object once built, shared by every access in this iteration
+  Value object = {};      // the forloop object once built, shared by every access in this iteration
+
+  int64_t index() const { return index0 + 1; }
+  int64_t rindex() const { return length - index0; }
+  int64_t rindex0() const { return length - index0 - 1; }
+  bool first() const { return index0 == 0; }
+  bool last() const { return index0 + 1 == length; }
 };
 
 // One running cell of a tablerow loop.
@@ -144,7 +152,17 @@ class Renderer {
   Value resolveVariable(std::string_view name);
   // children[0] evaluated, then every Filter child applied in order.
   Value evaluateFiltered(std::span<const Node> chain);
-  Value applyFilter(const Value& input, const Node& filter);
+  Value applyFilter(const Value& input, const Node& filter) {
+    // An unknown filter passes its input on, a range as its array too.
+    Value in = filterInput(input);
+    if (!filter.filter) return in;
+    chargeWork(kFilterCallWork + (isConstantTimeFilter(filter.filter) ? 0 : workOf(in)));
+    Value out = filter.filter(*this, in, filter.args);
+    chargeWork(workOf(out));
+    return out;
+  }
+  // Whether a filter reads one field of its input whatever its size.
+  static bool isConstantTimeFilter(FilterFn fn);
   // What a filter receives for `input`: a range as the array of its integers.
   Value filterInput(const Value& input) { return input.is(Kind::Range) ? expandRange(input) : input; }
   // A condition carrying an unrecognised operator: the value to test, or
@@ -170,7 +188,7 @@ class Renderer {
 
   Arena& scratch() { return arena_; }
   OutputBuffer& output() { return output_; }
-  std::string_view display(const Value& v) { return toString(v, arena_); }
+  std::string_view display(const Value& v) { return v.is(Kind::String) ? v.str() : toString(v, arena_); }
 
  private:
   friend struct DepthGuard;
@@ -186,6 +204,7 @@ class Renderer {
   Flow renderFor(const Node& node);
   Flow renderTablerow(const Node& node);
   void renderCycle(const Node& node);
+  void advanceCycle(const Node& node, uint64_t& position);
   void renderIncrement(const Node& node, bool up);
   Flow renderIfchanged(const Node& node);
   Flow renderIncludeOrRender(const Node& node, bool isRender);
@@ -226,6 +245,7 @@ class Renderer {
   OutputBuffer& output_;
   NameTable& names_;
   std::size_t captureFloor_ = 0;  // trimming never reaches below the running capture
+  bool keptObject_ = false;       // a loop object was built and kept since the output began
   int depth_ = 0;
   uint64_t iterations_ = 0;
   uint64_t work_ = 0;
@@ -249,7 +269,9 @@ class Renderer {
   NameMap<const Node*> templateCache_;
   std::pmr::unordered_map<const char*, std::pair<std::size_t, const Node*>> sourceAddresses_;
   using ContinueSlot = NameMap<uint64_t>::value_type;
-  LookupCache templateStoreCache_[2];  // "__templates" and "templates" in the data
+  // The template store in the data ("__templates", else "templates"), looked
+  // up on the first include.
+  std::optional<std::optional<Value>> dataTemplateStore_;
 };
 
 // Counts one level of render nesting for the lifetime of a scope; throws
@@ -269,7 +291,9 @@ struct DepthGuard {
 
 // Renders one call: reads the JSON, parses, renders. Throws ParseError,
 // RenderDepthError or std::bad_alloc; `heap` is the upstream of every arena.
+// With `jsonPadded`, kJsonPadding readable bytes follow the JSON text (see
+// json_input.h), which spares the call a copy of it.
 std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
-                                         HeapResource& heap);
+                                         HeapResource& heap, bool jsonPadded = false);
 
 }  // namespace mervalt

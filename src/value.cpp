@@ -15,44 +15,6 @@ namespace {
 
 constexpr std::size_t kMinIndexSlots = 32;
 
-uint64_t load64(const char* p) {
-  uint64_t w;
-  std::memcpy(&w, p, 8);
-  return w;
-}
-
-// The last 0 to 7 bytes of a key as one word, read with at most two loads
-// of whole words, so that no byte-wise copy stalls the word read after it.
-uint64_t loadTail(const char* p, std::size_t n) {
-  if (n >= 4) {
-    uint32_t lo;
-    uint32_t hi;
-    std::memcpy(&lo, p, 4);
-    std::memcpy(&hi, p + n - 4, 4);
-    return (static_cast<uint64_t>(hi) << 32) | lo;
-  }
-  if (n == 0) return 0;
-  auto byte = [p](std::size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(p[i])); };
-  return byte(0) | (byte(n / 2) << 8) | (byte(n - 1) << 16);
-}
-
-uint64_t mix(uint64_t h) {
-  h ^= h >> 33;
-  h *= 0xff51afd7ed558ccdULL;
-  h ^= h >> 29;
-  return h;
-}
-
-// A fast multiplicative hash over 8-byte words; only its spread matters.
-uint32_t hashKey(std::string_view key) {
-  const char* p = key.data();
-  std::size_t n = key.size();
-  uint64_t h = 0x9e3779b97f4a7c15ULL ^ (n * 0xc2b2ae3d27d4eb4fULL);
-  for (; n >= 8; p += 8, n -= 8) h = mix(h ^ load64(p)) * 0x9e3779b97f4a7c15ULL;
-  h = mix(h ^ loadTail(p, n));
-  return static_cast<uint32_t>(h ^ (h >> 32));
-}
-
 // Nil, or a string, array or object of length zero: what `empty` equals.
 bool isEmptyLike(const Value& v) {
   switch (v.kind()) {
@@ -132,6 +94,47 @@ std::optional<Value> rangeProperty(const Value& v, std::string_view name) {
 
 }  // namespace
 
+namespace {
+
+uint64_t load64(const char* p) {
+  uint64_t w;
+  std::memcpy(&w, p, 8);
+  return w;
+}
+
+// The last 0 to 7 bytes of a key as one word, read with at most two loads
+// of whole words, so that no byte-wise copy stalls the word read after it.
+uint64_t loadTail(const char* p, std::size_t n) {
+  if (n >= 4) {
+    uint32_t lo;
+    uint32_t hi;
+    std::memcpy(&lo, p, 4);
+    std::memcpy(&hi, p + n - 4, 4);
+    return (static_cast<uint64_t>(hi) << 32) | lo;
+  }
+  if (n == 0) return 0;
+  auto byte = [p](std::size_t i) { return static_cast<uint64_t>(static_cast<unsigned char>(p[i])); };
+  return byte(0) | (byte(n / 2) << 8) | (byte(n - 1) << 16);
+}
+
+uint64_t mix(uint64_t h) {
+  h ^= h >> 33;
+  h *= 0xff51afd7ed558ccdULL;
+  h ^= h >> 29;
+  return h;
+}
+
+}  // namespace
+
+uint64_t hashText(std::string_view s) {
+  const char* p = s.data();
+  std::size_t n = s.size();
+  uint64_t h = 0x9e3779b97f4a7c15ULL ^ (n * 0xc2b2ae3d27d4eb4fULL);
+  for (; n >= 8; p += 8, n -= 8) h = mix(h ^ load64(p)) * 0x9e3779b97f4a7c15ULL;
+  h = mix(h ^ loadTail(p, n));
+  return h ^ (h >> 32);
+}
+
 // ------------------------------------------------------------ Shape, ObjectMap
 
 namespace {
@@ -172,7 +175,7 @@ const Shape* Shape::make(Arena& arena, std::span<const std::string_view> keys) {
   std::memset(index, 0, slots * sizeof(uint32_t));
   std::size_t mask = slots - 1;
   for (std::size_t i = 0; i < keys.size(); ++i) {
-    std::size_t slot = hashKey(keys[i]) & mask;
+    std::size_t slot = hashText(keys[i]) & mask;
     for (; index[slot] != 0; slot = (slot + 1) & mask) {
       if (copy[index[slot] - 1] == keys[i]) return nullptr;
     }
@@ -198,16 +201,11 @@ int32_t Shape::find(std::string_view key) const {
     }
     return -1;
   }
-  for (std::size_t slot = hashKey(key) & mask_;; slot = (slot + 1) & mask_) {
+  for (std::size_t slot = hashText(key) & mask_;; slot = (slot + 1) & mask_) {
     uint32_t at = index_[slot];
     if (at == 0) return -1;
     if (keys_[at - 1] == key) return static_cast<int32_t>(at - 1);
   }
-}
-
-const ObjectMap* ObjectMap::make(Arena& arena, const Shape& shape, std::span<const Value> values) {
-  std::span<Value> copy = arena.copyArray(values);
-  return arena.make<ObjectMap>(&shape, copy.data());
 }
 
 const ObjectMap* ObjectMap::fromEntries(Arena& arena, std::span<const std::string_view> keys,
@@ -240,15 +238,6 @@ std::string_view kindName(Kind k) {
     case Kind::BooleanDrop: return "BooleanDrop";
   }
   return "";
-}
-
-bool isTruthy(const Value& v) {
-  switch (v.kind()) {
-    case Kind::Nil: return false;
-    case Kind::Boolean:
-    case Kind::BooleanDrop: return v.asBool();
-    default: return true;
-  }
 }
 
 bool isBlank(const Value& v) {

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <memory_resource>
 #include <new>
 #include <optional>
@@ -11,9 +12,10 @@
 #include <string_view>
 #include <vector>
 
+#include "arena.h"
+
 namespace mervalt {
 
-class Arena;
 class ObjectMap;
 
 // Kinds in their fixed tag order; the order shows through comparison error
@@ -170,8 +172,14 @@ class ObjectMap {
  public:
   ObjectMap(const Shape* shape, const Value* values) : shape_(shape), values_(values) {}
 
-  // An object of `shape` with a copy of `values` (one per key) in `arena`.
-  static const ObjectMap* make(Arena& arena, const Shape& shape, std::span<const Value> values);
+  // An object of `shape` with a copy of `values` (one per key) in `arena`,
+  // the values right after the map in one allocation.
+  static const ObjectMap* make(Arena& arena, const Shape& shape, std::span<const Value> values) {
+    void* mem = arena.allocate(sizeof(ObjectMap) + values.size() * sizeof(Value), alignof(Value));
+    auto* copy = reinterpret_cast<Value*>(static_cast<char*>(mem) + sizeof(ObjectMap));
+    if (!values.empty()) std::memcpy(static_cast<void*>(copy), values.data(), values.size() * sizeof(Value));
+    return new (mem) ObjectMap(&shape, copy);
+  }
   // An object of the given entries, or null when a key repeats.
   static const ObjectMap* fromEntries(Arena& arena, std::span<const std::string_view> keys,
                                       std::span<const Value> values);
@@ -201,10 +209,22 @@ class ObjectMap {
   const Value* values_;
 };
 
+// A fast hash of a text, eight bytes at a time; only its spread matters (the
+// tables that use it compare the texts themselves).
+uint64_t hashText(std::string_view s);
+
 // The kind words used in comparison error messages ("NilClass", "Hash", ...).
 std::string_view kindName(Kind k);
 
-bool isTruthy(const Value& v);
+// Only nil and false are false (and a drop that says so).
+inline bool isTruthy(const Value& v) {
+  switch (v.kind()) {
+    case Kind::Nil: return false;
+    case Kind::Boolean:
+    case Kind::BooleanDrop: return v.asBool();
+    default: return true;
+  }
+}
 // Blank: nil, empty, blank, strings of only space/tab/LF/CR, empty arrays and objects.
 bool isBlank(const Value& v);
 bool eql(const Value& a, const Value& b);

@@ -6,20 +6,13 @@ namespace mervalt {
 namespace {
 
 // Block kinds: the flag acting on the text after them is their end tag's.
-bool isBlockKind(NodeKind k) {
-  switch (k) {
-    case NodeKind::If:
-    case NodeKind::Unless:
-    case NodeKind::For:
-    case NodeKind::Capture:
-    case NodeKind::Case:
-    case NodeKind::Tablerow:
-    case NodeKind::Raw:
-    case NodeKind::Comment:
-    case NodeKind::Doc: return true;
-    default: return false;
-  }
-}
+constexpr uint64_t kindBit(NodeKind k) { return uint64_t{1} << static_cast<unsigned>(k); }
+constexpr uint64_t kBlockKinds = kindBit(NodeKind::If) | kindBit(NodeKind::Unless) | kindBit(NodeKind::For) |
+                                 kindBit(NodeKind::Capture) | kindBit(NodeKind::Case) | kindBit(NodeKind::Tablerow) |
+                                 kindBit(NodeKind::Raw) | kindBit(NodeKind::Comment) | kindBit(NodeKind::Doc);
+static_assert(static_cast<unsigned>(NodeKind::FilteredExpression) < 64);
+
+bool isBlockKind(NodeKind k) { return (kBlockKinds & kindBit(k)) != 0; }
 
 bool allTrimSpace(std::string_view s) {
   for (char c : s)

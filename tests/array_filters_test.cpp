@@ -154,14 +154,19 @@ TEST_F(ArrayFiltersTest, UniqComparesNestedEmptyAndBlankLikeEquality) {
 // On values where the comparison is a strict weak order, the merge sort must
 // give exactly what a stable sort gives.
 TEST_F(ArrayFiltersTest, SortsMatchAStableSortOnConsistentInputs) {
-  static constexpr std::string_view kWords[] = {"a", "A", "b", "B", "ab", "aB", "", "é"};
+  // Words sharing their first 8 bytes, and numbers of both signs, zeros of
+  // both signs and integers beyond a double's precision.
+  static constexpr std::string_view kWords[] = {"a", "A", "b", "B", "ab", "aB", "", "é",
+                                                "abcdefgh", "abcdefghij", "abcdefghiJ", "Abcdefghi"};
+  static constexpr double kFloats[] = {-2.5, -0.0, 0.0, 0.5, 1.0, 2.5, -1e300, 1e300};
   for (int round = 0; round < 500; ++round) {
     std::vector<Value> words, numbers;
     for (std::size_t n = rng() % 70; n > 0; --n) {
-      words.push_back(rng() % 6 == 0 ? Value::nil() : Value::string(kWords[rng() % 8]));
+      words.push_back(rng() % 6 == 0 ? Value::nil() : Value::string(kWords[rng() % 12]));
+      int64_t big = (int64_t{1} << 60) + static_cast<int64_t>(rng() % 3);
       numbers.push_back(rng() % 6 == 0 ? Value::nil()
-                        : rng() % 2    ? Value::integer(static_cast<int64_t>(rng() % 5))
-                                       : Value::floating(static_cast<double>(rng() % 10) / 2));
+                        : rng() % 2    ? Value::integer(rng() % 4 == 0 ? big : static_cast<int64_t>(rng() % 5) - 2)
+                                       : Value::floating(kFloats[rng() % 8]));
     }
     auto check = [&](const std::vector<Value>& items, auto filter, auto less) {
       std::vector<std::size_t> expected(items.size());

@@ -13,7 +13,7 @@
 
 namespace mervalt::cli {
 
-std::optional<std::string> readFile(const std::string& path, std::string& error) {
+std::optional<std::string> readFile(const std::string& path, std::string& error, std::size_t spare) {
   bool isStdin = path == "-";
   std::FILE* f = isStdin ? stdin : std::fopen(path.c_str(), "rb");
   if (!f) {
@@ -21,6 +21,11 @@ std::optional<std::string> readFile(const std::string& path, std::string& error)
     return std::nullopt;
   }
   std::string bytes;
+  // A file of known size is read into one allocation, so that reading a
+  // large document never holds two growing copies of it.
+  struct stat st;
+  if (::fstat(::fileno(f), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0)
+    bytes.reserve(static_cast<std::size_t>(st.st_size) + spare);
   char buf[65536];
   std::size_t n;
   while ((n = std::fread(buf, 1, sizeof buf, f)) > 0) bytes.append(buf, n);

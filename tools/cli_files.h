@@ -7,9 +7,10 @@
 
 namespace mervalt::cli {
 
-// The whole file at `path` as bytes ("-" is standard input). On failure sets
-// `error` to the reason and returns nothing.
-std::optional<std::string> readFile(const std::string& path, std::string& error);
+// The whole file at `path` as bytes ("-" is standard input), in a string
+// with room for `spare` more bytes. On failure sets `error` to the reason and
+// returns nothing.
+std::optional<std::string> readFile(const std::string& path, std::string& error, std::size_t spare = 0);
 
 // Writes `bytes` to standard output.
 bool writeStandardOutput(std::string_view bytes, std::string& error);

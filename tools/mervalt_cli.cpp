@@ -13,6 +13,7 @@
 #include "cli_partials.h"
 #include "cli_report.h"
 #include "json_check.h"
+#include "json_input.h"
 #include "mervalt.h"
 #include "renderer.h"
 
@@ -116,9 +117,9 @@ Parsed parseArgs(int argc, char** argv, Options& o) {
 
 std::string displayName(const std::string& path) { return path == "-" ? "<stdin>" : path; }
 
-std::optional<std::string> readInput(const std::string& path) {
+std::optional<std::string> readInput(const std::string& path, std::size_t spare = 0) {
   std::string error;
-  std::optional<std::string> bytes = mervalt::cli::readFile(path, error);
+  std::optional<std::string> bytes = mervalt::cli::readFile(path, error, spare);
   if (!bytes) std::fprintf(stderr, "mervalt: cannot read '%s': %s\n", displayName(path).c_str(), error.c_str());
   return bytes;
 }
@@ -128,7 +129,7 @@ std::optional<std::string> readInput(const std::string& path) {
 std::optional<std::string> prepareData(const Options& o, Sources& sources) {
   std::string data;
   if (o.dataPath) {
-    std::optional<std::string> d = readInput(*o.dataPath);
+    std::optional<std::string> d = readInput(*o.dataPath, mervalt::kJsonPadding);
     if (!d) return std::nullopt;
     data = std::move(*d);
   }
@@ -184,10 +185,14 @@ int main(int argc, char** argv) {
   std::optional<std::string> data = prepareData(o, sources);
   if (!data) return kExitUsage;
 
+  // The data is followed by the reader's padding, which spares the library
+  // a copy of a document that may be large.
+  std::size_t dataSize = data->size();
+  data->append(mervalt::kJsonPadding, ' ');
   std::pair<char*, std::size_t> out;
   try {
     mervalt::HeapResource heap;
-    out = mervalt::renderCall(*templateText, *data, heap);
+    out = mervalt::renderCall(*templateText, std::string_view(*data).substr(0, dataSize), heap, true);
   } catch (...) {
     std::fprintf(stderr, "%s\n", describeRenderFailure(sources).c_str());
     return kExitRenderFailed;

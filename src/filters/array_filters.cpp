@@ -1,10 +1,11 @@
-// array_filters.cpp: first, last, slice, split, join, concat, reverse,
-// compact, uniq, sort and sort_natural.
+// array_filters.cpp: first, last, slice, split, join, concat, reverse and
+// compact.
 //
 // Arrays are never changed in place: reordering and filtering copy element
 // handles into new lists in the scratch arena, and first/last/slice hand back
 // parts of their input.
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -13,6 +14,7 @@
 
 #include "dispatch.h"
 #include "filters.h"
+#include "lists.h"
 
 namespace mervalt {
 namespace {
@@ -23,27 +25,6 @@ Value emptyArray() { return Value::array({}); }
 
 Value finishList(Renderer& r, const ValueList& list) {
   return Value::array(r.scratch().copyArray<Value>(std::span<const Value>(list)));
-}
-
-// A fixed-capacity list for filters that keep a subset of their input.
-class Kept {
- public:
-  Kept(Arena& arena, std::size_t capacity)
-      : data_(capacity == 0 ? nullptr : arena.allocArray<Value>(capacity)) {}
-  void push(const Value& v) { data_[size_++] = v; }
-  Value finish() const { return Value::array({data_, size_}); }
-
- private:
-  Value* data_;
-  std::size_t size_ = 0;
-};
-
-// The first argument as a property name: only a string counts.
-std::optional<std::string_view> propertyArg(Renderer& r, Args args) {
-  if (!hasArg(args, 0)) return std::nullopt;
-  Value v = evalArg(r, args, 0);
-  if (!v.is(Kind::String)) return std::nullopt;
-  return v.str();
 }
 
 // Slice bounds: integers as they are, strings read whole, else `fallback`.
@@ -64,19 +45,32 @@ std::size_t findBytes(std::string_view hay, std::size_t from, std::string_view n
 }
 
 // Maximal runs of bytes that are not whitespace (space and bytes 9 to 13).
+// The words of `s`, in one pass when they are few: their places wait in a
+// small buffer until the list can be made at its exact size.
 Value splitWords(Renderer& r, std::string_view s) {
+  constexpr std::size_t kFew = 32;
+  std::string_view few[kFew];
   std::size_t count = 0;
-  for (std::size_t i = 0; i < s.size(); ++i) {
-    bool startsWord = !isWordSpace(s[i]) && (i == 0 || isWordSpace(s[i - 1]));
-    if (startsWord) ++count;
+  const char* p = s.data();
+  std::size_t n = s.size();
+  for (std::size_t i = 0; i < n;) {
+    while (i < n && isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
+    std::size_t start = i;
+    while (i < n && !isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
+    if (i == start) break;
+    if (count < kFew) few[count] = {p + start, i - start};
+    ++count;
   }
   Kept out(r.scratch(), count);
-  std::size_t i = 0;
-  while (i < s.size()) {
-    while (i < s.size() && isWordSpace(s[i])) ++i;
+  if (count <= kFew) {
+    for (std::size_t k = 0; k < count; ++k) out.push(Value::string(few[k]));
+    return out.finish();
+  }
+  for (std::size_t i = 0; i < n;) {
+    while (i < n && isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
     std::size_t start = i;
-    while (i < s.size() && !isWordSpace(s[i])) ++i;
-    if (i > start) out.push(Value::string(s.substr(start, i - start)));
+    while (i < n && !isWordSpace(static_cast<unsigned char>(p[i]))) ++i;
+    if (i > start) out.push(Value::string({p + start, i - start}));
   }
   return out.finish();
 }
@@ -115,332 +109,6 @@ void flattenWithoutNil(ValueList& out, std::span<const Value> items) {
       out.push_back(e);
     }
   }
-}
-
-// ---------------------------------------------------------------------------
-// uniq: duplicates are found through a hash that agrees with eql, so the walk
-// stays linear. Three shapes of value need care:
-//  - Plain: eql to another Plain value only when their hashes agree.
-//  - NeverEqual: eql to no Plain value (NaN, objects nested in arrays, and
-//    arrays holding either); such values skip the table.
-//  - Irregular: holds `empty` or `blank` below the top level; these literals
-//    are eql to values of several shapes, so such values are compared one by
-//    one with everything kept. Templates cannot nest them, so this is rare.
-// A top-level `empty` or `blank` is handled by flags: what it matches depends
-// only on whether some kept value is eql to it.
-
-enum class Shape : uint8_t { Plain, NeverEqual, Irregular };
-
-struct Hashed {
-  uint64_t hash;
-  Shape shape;
-};
-
-uint64_t mix(uint64_t x) {
-  x ^= x >> 30;
-  x *= 0xbf58476d1ce4e5b9ULL;
-  x ^= x >> 27;
-  x *= 0x94d049bb133111ebULL;
-  x ^= x >> 31;
-  return x;
-}
-
-uint64_t hashBytes(std::string_view s) {
-  uint64_t h = 0xcbf29ce484222325ULL;
-  for (unsigned char c : s) h = (h ^ c) * 0x100000001b3ULL;
-  return mix(h ^ s.size());
-}
-
-// Integers and floats hash by their double value, so 1 and 1.0 collide;
-// -0.0 hashes like 0.0.
-uint64_t hashNumber(double d) {
-  if (d == 0) d = 0.0;
-  uint64_t bits;
-  std::memcpy(&bits, &d, sizeof bits);
-  return mix(bits ^ 0x2545f4914f6cdd1dULL);
-}
-
-Shape worse(Shape a, Shape b) {
-  return static_cast<Shape>(std::max(static_cast<uint8_t>(a), static_cast<uint8_t>(b)));
-}
-
-uint64_t tagged(Kind k, uint64_t h) {
-  return mix(h + 0x9e3779b97f4a7c15ULL * (static_cast<uint64_t>(k) + 1));
-}
-
-// Hash of a value as eql sees it (inside arrays, and as an object's value).
-Hashed hashNested(const Value& v) {
-  switch (v.kind()) {
-    case Kind::Nil: return {tagged(Kind::Nil, 0), Shape::Plain};
-    case Kind::Boolean: return {tagged(Kind::Boolean, v.asBool()), Shape::Plain};
-    case Kind::Integer: return {hashNumber(static_cast<double>(v.asInt())), Shape::Plain};
-    case Kind::Float:
-      if (std::isnan(v.asFloat())) return {0, Shape::NeverEqual};
-      return {hashNumber(v.asFloat()), Shape::Plain};
-    case Kind::String:
-    case Kind::Error: return {tagged(v.kind(), hashBytes(v.str())), Shape::Plain};
-    case Kind::BooleanDrop:
-      return {tagged(Kind::BooleanDrop, hashBytes(v.str()) ^ v.asBool()), Shape::Plain};
-    case Kind::Range:
-      return {tagged(Kind::Range, mix(static_cast<uint64_t>(v.rangeStart())) ^
-                                      static_cast<uint64_t>(v.rangeEnd())),
-              Shape::Plain};
-    case Kind::Array: {
-      Hashed out{tagged(Kind::Array, v.items().size()), Shape::Plain};
-      for (const Value& e : v.items()) {
-        Hashed h = hashNested(e);
-        out.shape = worse(out.shape, h.shape);
-        out.hash = mix(out.hash * 31 + h.hash);
-      }
-      return out;
-    }
-    case Kind::Object: return {0, Shape::NeverEqual};
-    case Kind::Empty:
-    case Kind::Blank: return {0, Shape::Irregular};
-  }
-  return {0, Shape::NeverEqual};
-}
-
-// An object compared by the duplicate-object rule: entry order does not
-// count, so the entries' hashes are summed.
-Hashed hashEntries(const ObjectMap& m) {
-  Hashed out{tagged(Kind::Object, m.size()), Shape::Plain};
-  uint64_t sum = 0;
-  for (std::size_t i = 0; i < m.size(); ++i) {
-    Hashed h = hashNested(m.valueAt(i));
-    out.shape = worse(out.shape, h.shape);
-    sum += mix(hashBytes(m.keyAt(i)) + 0x9e3779b97f4a7c15ULL * h.hash);
-  }
-  out.hash = mix(out.hash ^ sum);
-  return out;
-}
-
-// Same size, and every key of `a` present in `b` with an eql value.
-bool sameEntries(const ObjectMap& a, const ObjectMap& b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    const Value* other = b.get(a.keyAt(i));
-    if (other == nullptr || !eql(a.valueAt(i), *other)) return false;
-  }
-  return true;
-}
-
-class Deduper {
- public:
-  // `objectRule`: objects are compared by their entries rather than by eql.
-  Deduper(Arena& arena, std::size_t capacity, bool objectRule)
-      : kept_(arena.allocArray<Value>(std::max<std::size_t>(capacity, 1))),
-        irregular_(arena.resource()),
-        objectRule_(objectRule) {
-    std::size_t slots = 16;
-    while (slots < capacity * 2) {
-      if (slots > SIZE_MAX / 4) throw std::bad_alloc();
-      slots *= 2;
-    }
-    slots_ = arena.allocArray<Slot>(slots);
-    std::memset(static_cast<void*>(slots_), 0, slots * sizeof(Slot));
-    mask_ = slots - 1;
-  }
-
-  // True when `x` duplicates a value kept earlier; otherwise `x` is kept.
-  bool seen(const Value& x) {
-    if (x.is(Kind::Empty)) return seenLiteral(x, emptyMatched_, keptEmpty_);
-    if (x.is(Kind::Blank)) return seenLiteral(x, blankMatched_, keptBlank_);
-    bool byEntries = objectRule_ && x.is(Kind::Object);
-    if (!byEntries) {
-      if (keptEmpty_ && eql(x, Value::empty())) return true;
-      if (keptBlank_ && eql(x, Value::blank())) return true;
-    }
-    for (std::size_t i : irregular_) {
-      if (same(x, kept_[i])) return true;
-    }
-    Hashed h = byEntries ? hashEntries(x.map()) : hashNested(x);
-    switch (h.shape) {
-      case Shape::Irregular:
-        for (std::size_t i = 0; i < count_; ++i) {
-          if (same(x, kept_[i])) return true;
-        }
-        irregular_.push_back(count_);
-        keep(x);
-        return false;
-      case Shape::NeverEqual: keep(x); return false;
-      case Shape::Plain: return seenPlain(x, h.hash);
-    }
-    return false;
-  }
-
- private:
-  struct Slot {
-    uint64_t hash;
-    std::size_t index1;  // kept position + 1; 0 marks a free slot
-  };
-
-  bool same(const Value& x, const Value& kept) const {
-    if (objectRule_ && x.is(Kind::Object)) {
-      return kept.is(Kind::Object) && sameEntries(x.map(), kept.map());
-    }
-    return eql(x, kept);
-  }
-
-  bool seenLiteral(const Value& x, bool matched, bool& keptFlag) {
-    if (matched) return true;
-    keptFlag = true;
-    keep(x);
-    return false;
-  }
-
-  bool seenPlain(const Value& x, uint64_t hash) {
-    std::size_t i = hash & mask_;
-    for (; slots_[i].index1 != 0; i = (i + 1) & mask_) {
-      if (slots_[i].hash == hash && same(x, kept_[slots_[i].index1 - 1])) return true;
-    }
-    slots_[i] = {hash, count_ + 1};
-    keep(x);
-    return false;
-  }
-
-  void keep(const Value& x) {
-    emptyMatched_ = emptyMatched_ || eql(Value::empty(), x);
-    blankMatched_ = blankMatched_ || eql(Value::blank(), x);
-    kept_[count_++] = x;
-  }
-
-  Value* kept_;
-  std::size_t count_ = 0;
-  Slot* slots_ = nullptr;
-  std::size_t mask_ = 0;
-  std::pmr::vector<std::size_t> irregular_;
-  bool objectRule_;
-  bool keptEmpty_ = false, keptBlank_ = false;
-  bool emptyMatched_ = false, blankMatched_ = false;
-};
-
-// ---------------------------------------------------------------------------
-// sort and sort_natural: a stable bottom-up merge sort over element
-// positions, with each element's comparison key (value, text) made once.
-
-enum class TextState : uint8_t { Missing, Ready, Failed };
-
-struct SortKey {
-  Value v;
-  std::string_view text;
-  uint64_t prefix = 0;  // the text's first 8 bytes, big-endian, zero-padded
-  TextState state = TextState::Missing;
-};
-
-// Comparing these words orders texts by their first 8 bytes, so most
-// comparisons of a sort need no byte loop.
-uint64_t textPrefix(std::string_view t) {
-  uint64_t p = 0;
-  for (std::size_t i = 0; i < 8; ++i)
-    p = (p << 8) | (i < t.size() ? static_cast<unsigned char>(t[i]) : 0u);
-  return p;
-}
-
-std::string_view foldCase(Arena& arena, std::string_view t) {
-  auto upper = [](char c) { return c >= 'A' && c <= 'Z'; };
-  if (std::none_of(t.begin(), t.end(), upper)) return t;
-  char* p = static_cast<char*>(arena.allocate(t.size(), 1));
-  for (std::size_t i = 0; i < t.size(); ++i)
-    p[i] = upper(t[i]) ? static_cast<char>(t[i] + 32) : t[i];
-  return {p, t.size()};
-}
-
-// The key's text, made on first use. Without memory for it the text is
-// missing, and a comparison that needs it answers "not less".
-const std::string_view* keyText(Renderer& r, SortKey& k, bool fold) {
-  if (k.state == TextState::Missing) {
-    try {
-      std::string_view t = r.display(k.v);
-      k.text = fold ? foldCase(r.scratch(), t) : t;
-      k.prefix = textPrefix(k.text);
-      k.state = TextState::Ready;
-    } catch (const std::bad_alloc&) {
-      k.state = TextState::Failed;
-    }
-  }
-  return k.state == TextState::Ready ? &k.text : nullptr;
-}
-
-double numberOf(const Value& v) {
-  return v.is(Kind::Integer) ? static_cast<double>(v.asInt()) : v.asFloat();
-}
-
-bool textLess(Renderer& r, SortKey& a, SortKey& b, bool fold) {
-  const std::string_view* ta = keyText(r, a, fold);
-  const std::string_view* tb = keyText(r, b, fold);
-  if (ta == nullptr || tb == nullptr) return false;
-  if (a.prefix != b.prefix) return a.prefix < b.prefix;
-  return ta->compare(*tb) < 0;
-}
-
-// `nil` sorts after everything and keeps its order.
-bool sortLess(Renderer& r, SortKey& a, SortKey& b) {
-  if (a.v.isNil()) return false;
-  if (b.v.isNil()) return true;
-  if (a.v.isNumber() && b.v.isNumber()) return numberOf(a.v) < numberOf(b.v);
-  return textLess(r, a, b, false);
-}
-
-bool naturalLess(Renderer& r, SortKey& a, SortKey& b) {
-  if (a.v.isNil()) return false;
-  if (b.v.isNil()) return true;
-  return textLess(r, a, b, true);
-}
-
-// Stable: on a tie the left run's element goes first. Works with any
-// comparison, transitive or not.
-template <class Less>
-void mergeSort(std::size_t* order, std::size_t* buffer, std::size_t n, Less less) {
-  std::size_t* src = order;
-  std::size_t* dst = buffer;
-  for (std::size_t width = 1; width < n; width *= 2) {
-    for (std::size_t lo = 0; lo < n; lo += 2 * width) {
-      std::size_t mid = std::min(lo + width, n);
-      std::size_t hi = std::min(mid + width, n);
-      std::size_t i = lo, j = mid, k = lo;
-      while (i < mid && j < hi) dst[k++] = less(src[j], src[i]) ? src[j++] : src[i++];
-      while (i < mid) dst[k++] = src[i++];
-      while (j < hi) dst[k++] = src[j++];
-    }
-    std::swap(src, dst);
-    if (width > n / 2) break;
-  }
-  if (src != order) std::memcpy(order, src, n * sizeof(std::size_t));
-}
-
-enum class SortMode : uint8_t { Plain, Natural };
-
-Value sortArray(Renderer& r, const Value& in, Args args, SortMode mode) {
-  std::optional<std::string_view> prop = propertyArg(r, args);
-  if (!in.is(Kind::Array) || in.items().empty()) return in;
-  std::span<const Value> items = in.items();
-  std::size_t n = items.size();
-  Arena& arena = r.scratch();
-  SortKey* keys = arena.allocArray<SortKey>(n);
-  std::size_t* order = arena.allocArray<std::size_t>(n);
-  std::size_t* buffer = arena.allocArray<std::size_t>(n);
-  for (std::size_t i = 0; i < n; ++i) {
-    const Value& e = items[i];
-    Value v = e;
-    if (prop) {
-      v = get(e, *prop).value_or(Value::nil());
-    } else if (mode == SortMode::Natural && e.is(Kind::Object) && e.map().size() == 1) {
-      v = e.map().valueAt(0);
-    }
-    new (&keys[i]) SortKey{v, {}, 0, TextState::Missing};
-    order[i] = i;
-  }
-  if (mode == SortMode::Plain) {
-    mergeSort(order, buffer, n,
-              [&](std::size_t a, std::size_t b) { return sortLess(r, keys[a], keys[b]); });
-  } else {
-    mergeSort(order, buffer, n,
-              [&](std::size_t a, std::size_t b) { return naturalLess(r, keys[a], keys[b]); });
-  }
-  Value* out = arena.allocArray<Value>(n);
-  for (std::size_t i = 0; i < n; ++i) out[i] = items[order[i]];
-  return Value::array({out, n});
 }
 
 }  // namespace
@@ -546,11 +214,35 @@ void appendJoined(Sink& out, std::span<const Value> items, std::string_view sep)
   }
 }
 
+// Strings alone are joined at their exact size in one allocation; false for
+// arrays holding anything else.
+bool joinStrings(Renderer& r, std::span<const Value> items, std::string_view sep, Value& out) {
+  std::size_t n = 0;
+  for (const Value& e : items) {
+    if (!e.is(Kind::String)) return false;
+    n += e.str().size() + sep.size();
+  }
+  n = items.empty() ? 0 : n - sep.size();
+  if (n == 0) {
+    out = Value::string({});
+    return true;
+  }
+  char* p = r.scratch().allocArray<char>(n);
+  char* w = p;
+  for (std::size_t i = 0; i < items.size(); ++i) {
+    if (i != 0) w = std::copy(sep.begin(), sep.end(), w);
+    w = std::copy(items[i].str().begin(), items[i].str().end(), w);
+  }
+  out = Value::string({p, n});
+  return true;
+}
+
 }  // namespace
 
 Value filterJoin(Renderer& r, const Value& in, Args args) {
   std::string_view sep = joinSeparator(r, args);
   if (!in.is(Kind::Array)) return in;
+  if (Value joined; joinStrings(r, in.items(), sep, joined)) return joined;
   std::pmr::string& out = newText(r.scratch());
   appendJoined(out, in.items(), sep);
   return Value::string(out);
@@ -603,29 +295,6 @@ Value filterCompact(Renderer& r, const Value& in, Args args) {
   return out.finish();
 }
 
-Value filterUniq(Renderer& r, const Value& in, Args args) {
-  std::optional<std::string_view> prop = propertyArg(r, args);
-  if (!in.is(Kind::Array)) return in;
-  std::span<const Value> items = in.items();
-  Deduper seen(r.scratch(), items.size(), !prop);
-  Kept out(r.scratch(), items.size());
-  for (const Value& e : items) {
-    Value key = e;
-    if (prop) {
-      const Value* v = e.is(Kind::Object) ? e.map().get(*prop) : nullptr;
-      key = v != nullptr ? *v : Value::nil();
-    }
-    if (!seen.seen(key)) out.push(e);
-  }
-  return out.finish();
-}
 
-Value filterSort(Renderer& r, const Value& in, Args args) {
-  return sortArray(r, in, args, SortMode::Plain);
-}
-
-Value filterSortNatural(Renderer& r, const Value& in, Args args) {
-  return sortArray(r, in, args, SortMode::Natural);
-}
 
 }  // namespace mervalt

@@ -177,18 +177,18 @@ FilterFn findFilter(std::string_view name) {
 
 EmitFn findEmitter(std::string_view name) {
   static constexpr std::pair<std::string_view, EmitFn> kEmitters[] = {
-      {"escape", emitEscape}, {"join", emitJoin},       {"truncate", emitTruncate},
-      {"append", emitAppend}, {"prepend", emitPrepend},
+      {"escape", emitEscape},     {"join", emitJoin},         {"truncate", emitTruncate},
+      {"append", emitAppend},     {"prepend", emitPrepend},   {"upcase", emitUpcase},
+      {"downcase", emitDowncase}, {"capitalize", emitCapitalize},
   };
   for (const auto& [n, fn] : kEmitters)
     if (n == name) return fn;
   return nullptr;
 }
 
-double toNumber(const Value& v) {
+// The slow half of toNumber: strings by their numeric prefix, the rest 0.
+double textToNumber(const Value& v) {
   switch (v.kind()) {
-    case Kind::Integer: return static_cast<double>(v.asInt());
-    case Kind::Float: return v.asFloat();
     case Kind::String: {
       std::size_t len = numericPrefix(v.str());
       if (len == 0) return 0;

@@ -23,6 +23,9 @@ void emitJoin(Renderer& r, const Value& in, Args args);
 void emitTruncate(Renderer& r, const Value& in, Args args);
 void emitAppend(Renderer& r, const Value& in, Args args);
 void emitPrepend(Renderer& r, const Value& in, Args args);
+void emitUpcase(Renderer& r, const Value& in, Args args);
+void emitDowncase(Renderer& r, const Value& in, Args args);
+void emitCapitalize(Renderer& r, const Value& in, Args args);
 
 // dispatch.cpp
 Value filterDefault(Renderer& r, const Value& in, Args args);

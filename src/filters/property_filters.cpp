@@ -56,8 +56,6 @@ bool textEquals(Renderer& r, const Value& v, std::string_view p) {
   return t && *t == p;
 }
 
-Value lookup(const Value& v, std::string_view name) { return get(v, name).value_or(Value::nil()); }
-
 std::optional<Value> optionalArg(Renderer& r, Args args, std::size_t i) {
   if (!hasArg(args, i)) return std::nullopt;
   return evalArg(r, args, i);
@@ -75,19 +73,19 @@ struct Test {
 
 // Depth-first walk of reject over an array, flattening nested arrays. A nil
 // element at any depth stops the walk; the answer is then false.
-bool rejectWalk(Renderer& r, ValueList& out, std::span<const Value> items, std::string_view p,
+bool rejectWalk(Renderer& r, ValueList& out, std::span<const Value> items, PropertyName& p,
                 const Test& test) {
   for (const Value& e : items) {
     switch (e.kind()) {
       case Kind::Nil: return false;
       case Kind::String:
-        if (!containsText(e.str(), p)) out.push_back(e);
+        if (!containsText(e.str(), p.name)) out.push_back(e);
         break;
       case Kind::Array:
         if (!rejectWalk(r, out, e.items(), p, test)) return false;
         break;
       case Kind::Object:
-        if (!test.passes(lookup(e, p))) out.push_back(e);
+        if (!test.passes(p.of(e))) out.push_back(e);
         break;
       case Kind::Boolean:
       case Kind::Integer:
@@ -97,7 +95,7 @@ bool rejectWalk(Renderer& r, ValueList& out, std::span<const Value> items, std::
       case Kind::Range:
       case Kind::Error:
       case Kind::BooleanDrop:
-        if (!containsText(r.display(e), p)) out.push_back(e);
+        if (!containsText(r.display(e), p.name)) out.push_back(e);
         break;
     }
   }
@@ -132,11 +130,12 @@ std::optional<std::size_t> findByText(Renderer& r, std::span<const Value> items,
 // the target; a nil element ends the search without a match.
 std::optional<std::size_t> findByTarget(std::span<const Value> items, std::string_view p,
                                         const Value& target) {
+  PropertyName property(p);
   for (std::size_t i = 0; i < items.size(); ++i) {
     const Value& e = items[i];
     if (e.isNil()) return std::nullopt;
     if (!e.is(Kind::Object)) continue;
-    const Value* v = e.map().get(p);
+    const Value* v = property.in(e.map());
     if (v != nullptr && eql(*v, target)) return i;
   }
   return std::nullopt;
@@ -153,10 +152,11 @@ bool anyNil(std::span<const Value> items) {
 bool arrayHas(Renderer& r, std::span<const Value> items, std::string_view k,
               const std::optional<Value>& target) {
   bool sawObject = false;
+  PropertyName property(k);
   for (const Value& e : items) {
     if (!e.is(Kind::Object)) continue;
     sawObject = true;
-    const Value* v = e.map().get(k);
+    const Value* v = property.in(e.map());
     if (v == nullptr) continue;
     if (!target) {
       if (isTruthy(*v)) return true;
@@ -171,12 +171,12 @@ bool arrayHas(Renderer& r, std::span<const Value> items, std::string_view k,
   return false;
 }
 
-void mapWalk(ValueList& out, std::span<const Value> items, std::string_view p) {
+void mapWalk(ValueList& out, std::span<const Value> items, PropertyName& p) {
   for (const Value& e : items) {
     if (e.is(Kind::Array)) {
       mapWalk(out, e.items(), p);
     } else {
-      out.push_back(lookup(e, p));
+      out.push_back(p.of(e));
     }
   }
 }
@@ -241,8 +241,9 @@ Value filterWhere(Renderer& r, const Value& in, Args args) {
   std::span<const Value> items = in.items();
   Value* out = items.empty() ? nullptr : r.scratch().allocArray<Value>(items.size());
   std::size_t kept = 0;
+  PropertyName name(p);
   for (const Value& e : items) {
-    if (test.passes(lookup(e, p))) out[kept++] = e;
+    if (test.passes(name.of(e))) out[kept++] = e;
   }
   return Value::array({out, kept});
 }
@@ -258,7 +259,8 @@ Value filterReject(Renderer& r, const Value& in, Args args) {
     case Kind::String: return containsText(in.str(), p) ? emptyArray() : singleton(r, in);
     case Kind::Array: {
       ValueList out(r.scratch().resource());
-      if (!rejectWalk(r, out, in.items(), p, test)) return Value::nil();
+      PropertyName property(p);
+      if (!rejectWalk(r, out, in.items(), property, test)) return Value::nil();
       return finishList(r, out);
     }
     case Kind::Object: {
@@ -351,7 +353,8 @@ Value filterMap(Renderer& r, const Value& in, Args args) {
   if (in.is(Kind::Array)) {
     ValueList out(r.scratch().resource());
     out.reserve(in.items().size());
-    mapWalk(out, in.items(), p);
+    PropertyName property(p);
+    mapWalk(out, in.items(), property);
     return finishList(r, out);
   }
   if (in.is(Kind::Object)) {

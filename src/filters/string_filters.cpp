@@ -31,12 +31,8 @@ std::size_t mulSizes(std::size_t a, std::size_t b) {
   return a * b;
 }
 
-// Copies `s` to `dst` and returns the end of the copy (empty views may have
-// no storage at all, which memcpy must not see).
-char* put(char* dst, std::string_view s) {
-  if (!s.empty()) std::memcpy(dst, s.data(), s.size());
-  return dst + s.size();
-}
+// Copies `s` to `dst` and returns the end of the copy.
+char* put(char* dst, std::string_view s) { return copyBytes(dst, s.data(), s.size()); }
 
 // A string Value of the concatenated parts, built in one exact allocation.
 Value concatText(Renderer& r, std::string_view a, std::string_view b, std::string_view c = {}) {
@@ -57,6 +53,15 @@ Value mapBytes(Renderer& r, const Value& in, Map map) {
   char* p = r.scratch().allocArray<char>(s.size());
   for (std::size_t i = 0; i < s.size(); ++i) p[i] = map(i, s[i]);
   return Value::string({p, s.size()});
+}
+
+// The same, written straight into the output.
+template <class Map>
+void emitMappedBytes(Renderer& r, const Value& in, Map map) {
+  std::string_view s = r.display(in);
+  char* p = r.output().reserve(s.size());
+  for (std::size_t i = 0; i < s.size(); ++i) p[i] = map(i, s[i]);
+  r.output().commit(s.size());
 }
 
 // Finds a needle in texts in time linear in text plus needle. Short needles
@@ -81,6 +86,11 @@ class Searcher {
 
   // Start of the first occurrence at or after `from`, or npos.
   std::size_t find(std::string_view text, std::size_t from) const {
+    if (needle_.size() == 1) {
+      if (from >= text.size()) return std::string_view::npos;
+      const void* hit = std::memchr(text.data() + from, needle_[0], text.size() - from);
+      return hit ? static_cast<std::size_t>(static_cast<const char*>(hit) - text.data()) : std::string_view::npos;
+    }
     if (fail_ == nullptr) return text.find(needle_, from);
     std::size_t k = 0;
     for (std::size_t i = from; i < text.size(); ++i) {
@@ -116,24 +126,24 @@ class Searcher {
 };
 
 // Every non-overlapping occurrence of `needle` (non-empty) in `s` replaced by
-// `with`, scanning from the left. The result is a new string even when
-// nothing matched.
+// `with`, scanning from the left. The occurrences are counted first, so the
+// result is built once at its exact size; without any, it is the text itself.
 Value replaceAll(Renderer& r, std::string_view s, std::string_view needle, std::string_view with) {
-  std::pmr::string& out = newText(r.scratch());
-  if (needle.size() > s.size()) {
-    out.append(s);
-    return Value::string(out);
-  }
+  if (needle.size() > s.size()) return Value::string(s);
   Searcher searcher(needle, r.scratch());
-  out.reserve(s.size());
+  std::size_t hits = 0;
+  for (std::size_t at = searcher.find(s, 0); at != std::string_view::npos; at = searcher.find(s, at + needle.size()))
+    ++hits;
+  if (hits == 0) return Value::string(s);
+  std::size_t n = addSizes(s.size() - hits * needle.size(), mulSizes(hits, with.size()));
+  if (n == 0) return Value::string({});
+  char* p = r.scratch().allocArray<char>(n);
+  char* w = p;
   std::size_t pos = 0;
-  for (std::size_t hit; (hit = searcher.find(s, pos)) != std::string_view::npos;
-       pos = hit + needle.size()) {
-    out.append(s.substr(pos, hit - pos));
-    out.append(with);
-  }
-  out.append(s.substr(pos));
-  return Value::string(out);
+  for (std::size_t hit; (hit = searcher.find(s, pos)) != std::string_view::npos; pos = hit + needle.size())
+    w = put(put(w, s.substr(pos, hit - pos)), with);
+  put(w, s.substr(pos));
+  return Value::string({p, n});
 }
 
 // The search text of the remove family, or nothing when the input must be
@@ -243,6 +253,18 @@ Value filterDowncase(Renderer& r, const Value& in) {
 
 Value filterCapitalize(Renderer& r, const Value& in) {
   return mapBytes(r, in, [](std::size_t i, char c) { return i == 0 ? toUpper(c) : toLower(c); });
+}
+
+void emitUpcase(Renderer& r, const Value& in, Args) {
+  emitMappedBytes(r, in, [](std::size_t, char c) { return toUpper(c); });
+}
+
+void emitDowncase(Renderer& r, const Value& in, Args) {
+  emitMappedBytes(r, in, [](std::size_t, char c) { return toLower(c); });
+}
+
+void emitCapitalize(Renderer& r, const Value& in, Args) {
+  emitMappedBytes(r, in, [](std::size_t i, char c) { return i == 0 ? toUpper(c) : toLower(c); });
 }
 
 Value filterAppend(Renderer& r, const Value& in, Args args) {

@@ -12,8 +12,11 @@ constexpr std::string_view kMissingAsset = "Liquid error (line 1): Could not fin
 std::optional<Value> templateStore(Renderer& r) {
   for (uint32_t slot : {NameTable::kHiddenTemplates, NameTable::kTemplates})
     if (const Value* v = r.scope_.find(slot)) return *v;
-  if (std::optional<Value> v = get(r.data_, "__templates", r.templateStoreCache_[0])) return v;
-  return get(r.data_, "templates", r.templateStoreCache_[1]);
+  if (!r.dataTemplateStore_) {
+    std::optional<Value> v = get(r.data_, "__templates");
+    r.dataTemplateStore_ = v ? v : get(r.data_, "templates");
+  }
+  return *r.dataTemplateStore_;
 }
 
 std::optional<std::string_view> findTemplateSource(Renderer& r, const Node& node, std::string_view name) {

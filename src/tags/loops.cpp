@@ -216,18 +216,20 @@ struct LoopWindow {
 void renderForLoopBody(Renderer& r, const Node& node, const ItemSource& items, LoopWindow w,
                        bool reversed, std::string_view loopName) {
   std::span<const Node> body = forBody(node);
-  int64_t length = clampToInt64(w.n);
+  // One record serves every iteration; loops in the body stack theirs on
+  // top of it (which may move it, so it is found by position).
+  std::size_t at = r.loopStack_.size();
+  r.loopStack_.emplace_back(0, clampToInt64(w.n), loopName);
   for (uint64_t i = 0; i < w.n; ++i) {
     r.countIteration();
     uint64_t pick = reversed ? w.n - 1 - i : i;
     r.scope_.set(node.slot, itemAt(r, items, w.first + pick));
-    int64_t index0 = clampToInt64(i);
-    r.loopStack_.push_back(LoopRecord{index0 + 1, index0, length, length - index0,
-                                      length - index0 - 1, loopName, i == 0, i + 1 == w.n});
-    Flow f = r.renderChildrenWithTrim(body, node.trimRight);
-    r.loopStack_.pop_back();
-    if (f == Flow::Break) return;
+    LoopRecord& rec = r.loopStack_[at];
+    rec.index0 = clampToInt64(i);
+    rec.object = Value();
+    if (r.renderChildrenWithTrim(body, node.trimRight) == Flow::Break) break;
   }
+  r.loopStack_.pop_back();
 }
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b) {
@@ -288,13 +290,14 @@ Value Renderer::buildForloopObject(std::size_t k) {
   if (k >= visibleLoops()) return Value();
   LoopRecord& rec = loopStack_[loopBase_ + k];
   if (rec.object.is(Kind::Object)) return rec.object;
-  const Value values[] = {Value::integer(rec.index),  Value::integer(rec.index0), Value::boolean(rec.first),
-                          Value::boolean(rec.last),   Value::integer(rec.length), Value::integer(rec.rindex),
-                          Value::integer(rec.rindex0), Value::string(rec.name),
+  const Value values[] = {Value::integer(rec.index()), Value::integer(rec.index0),  Value::boolean(rec.first()),
+                          Value::boolean(rec.last()),  Value::integer(rec.length), Value::integer(rec.rindex()),
+                          Value::integer(rec.rindex0()), Value::string(rec.name),
                           Value::integer(static_cast<int64_t>(k) - 1)};
   // The innermost loop's object also names its parent's record.
   const Shape& shape = k > 0 ? kForloopShapeWithParent : kForloopShape;
   rec.object = Value::object(ObjectMap::make(arena_, shape, std::span(values, shape.size())));
+  keptObject_ = true;
   return rec.object;
 }
 

@@ -217,14 +217,38 @@ Value Renderer::buildTablerowloopObject() {
                           Value::integer(t.index0),  Value::boolean(t.first), Value::boolean(t.last),
                           Value::integer(t.length),  Value::integer(t.rindex), Value::integer(t.rindex0)};
   t.object = Value::object(ObjectMap::make(arena_, kTablerowloopShape, values));
+  keptObject_ = true;
   return t.object;
 }
 
 // The group is keyed by the display text of the named variable, or else by
 // the values' display texts joined with ",". The key is built on the stack
 // and copied into the arena only the first time it is seen.
+namespace {
+
+// A cycle of literals without a group name has the same key every time: the
+// tag remembers where its position lives in the running frame's map.
+struct CycleMemo {
+  const NameMap<uint64_t>* map;
+  uint64_t* position;
+};
+
+bool hasConstantKey(const Node& node) {
+  if (!node.text.empty()) return false;
+  for (const Node& c : node.children)
+    if (c.kind < NodeKind::String || c.kind > NodeKind::Blank) return false;
+  return true;
+}
+
+}  // namespace
+
 void Renderer::renderCycle(const Node& node) {
   if (node.children.empty()) return;
+  auto* memo = static_cast<const CycleMemo*>(node.memo);
+  if (memo && memo->map == cyclePositions_) {
+    advanceCycle(node, *memo->position);
+    return;
+  }
   char buf[256];
   std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, arena_.resource());
   std::pmr::string key(&mr);
@@ -239,7 +263,12 @@ void Renderer::renderCycle(const Node& node) {
   if (!cyclePositions_) cyclePositions_ = arena_.make<NameMap<uint64_t>>(arena_.resource());
   auto it = cyclePositions_->find(std::string_view(key));
   if (it == cyclePositions_->end()) it = cyclePositions_->emplace(arena_.copy(key), 0).first;
-  uint64_t& position = it->second;
+  if (hasConstantKey(node)) node.memo = arena_.make<CycleMemo>(CycleMemo{cyclePositions_, &it->second});
+  advanceCycle(node, it->second);
+}
+
+// Writes the value at `position` and moves on to the next.
+void Renderer::advanceCycle(const Node& node, uint64_t& position) {
   uint64_t p = position;
   position = p + 1 < node.children.size() ? p + 1 : 0;
   if (p < node.children.size()) appendDisplay(output_, evaluate(node.children[p]));
