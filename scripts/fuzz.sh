@@ -3,9 +3,11 @@
 # argument) under ASan + UBSan, from a seed corpus written from the test cases
 # and examples, with the Liquid dictionary. Any crash, sanitizer report, leak,
 # memory beyond the bounds or timeout fails, and the log names the saved input.
+# MERVALT_FUZZ_JOBS targets run at once (default: one per core).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
+jobs=${MERVALT_FUZZ_JOBS:-$(nproc)}
 targets=(render json template)
 
 cmake --preset fuzz >/dev/null
@@ -23,23 +25,37 @@ build/fuzz/fuzz/fuzz_seeds . "$work/seeds"
 # renders. MERVALT_FUZZ_MAX_SECONDS in fuzz/CMakeLists.txt is the same time.
 limits=(-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=2049)
 
-for t in "${targets[@]}"; do
-  corpus=$work/corpus/$t
-  log=$work/$t.log
+# Runs one target; its summary or, on failure, the end of its log and where
+# the failing input was saved.
+fuzz() {
+  local t=$1 corpus=$work/corpus/$1 log=$work/$1.log
   mkdir -p "$corpus"
   if ! build/fuzz/fuzz/fuzz_$t -dict=fuzz/liquid.dict -max_total_time="$seconds" "${limits[@]}" \
       -artifact_prefix="$work/artifacts/$t-" -print_final_stats=1 \
       "$corpus" "$work/seeds/$t" >"$log" 2>&1; then
     tail -n 80 "$log"
+    local saved
     saved=$(grep -o 'Test unit written to .*' "$log" | tail -n 1 | sed 's/Test unit written to //')
-    echo "fuzz_$t FAILED; the input is saved at: ${saved:-(none: see $log)}" >&2
-    echo "Once fixed, add it to fuzz/regressions/$t/ under a name that says what it found." >&2
-    exit 1
+    echo "fuzz_$t FAILED; the input is saved at: ${saved:-(none: see $log)}"
+    echo "Once fixed, add it to fuzz/regressions/$t/ under a name that says what it found."
+    return 1
   fi
+  local runs rate rss
   runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-  slowest=$(sed -n 's/^stat::slowest_unit_time_sec: *//p' "$log")
   rss=$(sed -n 's/^stat::peak_rss_mb: *//p' "$log")
   echo "fuzz_$t: $runs executions in ${seconds} s ($rate/s), corpus $(ls "$corpus" | wc -l) inputs," \
-       "slowest input ${slowest} s, peak RSS ${rss} MB"
+       "peak RSS ${rss} MB"
+}
+
+failed=0
+for ((i = 0; i < ${#targets[@]}; i += jobs)); do
+  pids=()
+  for t in "${targets[@]:i:jobs}"; do
+    fuzz "$t" >"$work/$t.summary" 2>&1 &
+    pids+=($!)
+  done
+  for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
 done
+for t in "${targets[@]}"; do cat "$work/$t.summary"; done
+exit "$failed"
