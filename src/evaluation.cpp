@@ -111,6 +111,7 @@ std::optional<Value> Renderer::forloopMember(ForloopMember m) {
     case ForloopMember::Parentloop: return k > 0 ? buildForloopObject(k - 1) : Value::nil();
     case ForloopMember::None: return std::nullopt;  // look it up on the real object
   }
+  // Not reached: the switch names every value, but GCC wants a return here.
   return std::nullopt;
 }
 
@@ -186,6 +187,7 @@ Value Renderer::evaluateComparison(const Node& node) {
     case Operator::Or:
     case Operator::Unknown: return Value::boolean(false);
   }
+  // Not reached: the switch names every value, but GCC wants a return here.
   return Value::boolean(false);
 }
 

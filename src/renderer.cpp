@@ -106,6 +106,7 @@ Flow Renderer::renderNode(const Node& node) {
     case NodeKind::Unused42:
     case NodeKind::FilteredExpression: return Flow::Normal;
   }
+  // Not reached: the switch names every value, but GCC wants a return here.
   return Flow::Normal;
 }
 
