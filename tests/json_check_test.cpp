@@ -38,6 +38,15 @@ TEST(JsonCheck, NamesTheProblemAndWhereItIs) {
       {"[\"\\uD800 \"]", "1:3: unpaired surrogate '\\uD800'"},
       {"[\"tab\there\"]", "1:6: unescaped control character 0x09 in a string"},
       {"[\"\xff\"]", "1:3: invalid UTF-8"},
+      {"[\"\xc0\xaf\"]", "1:3: invalid UTF-8"},          // an overlong form
+      {"[\"\xed\xa0\x80\"]", "1:3: invalid UTF-8"},      // a surrogate
+      {"[\"\xf4\x90\x80\x80\"]", "1:3: invalid UTF-8"},  // beyond U+10FFFF
+      {"[\"\\u12\"]", "1:3: invalid escape '\\u12'"},
+      {"[\"\\uDC00\"]", "1:3: unpaired surrogate '\\uDC00'"},
+      {"[\"a\\\x01\"]", "1:5: unescaped control character 0x01 in a string"},
+      {"[\x01]", "1:2: expected a value, found '\\x01'"},
+      {"[1e]", "1:2: invalid number '1e'"},
+      {",", "1:1: unexpected ','"},
       {"[\"abc", "1:2: string is never closed"},
       {"{\"a\": 1, \"\\u0061\": 2}", "1:10: key \"a\" repeated within one object"},
       {" \n ", "1:1: no JSON value, only whitespace"},
