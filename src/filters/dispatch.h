@@ -41,7 +41,11 @@ struct PropertyName {
 
   explicit PropertyName(std::string_view n) : name(n) {}
   // The property of `v` as a variable path reads it (nil when absent).
-  Value of(const Value& v) { return get(v, name, cache).value_or(Value::nil()); }
+  Value of(const Value& v) {
+    if (v.is(Kind::Object))
+      if (const Value* found = v.map().get(name, cache)) return *found;
+    return get(v, name, cache).value_or(Value::nil());
+  }
   const Value* in(const ObjectMap& m) { return m.get(name, cache); }
 };
 

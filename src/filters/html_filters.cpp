@@ -1,5 +1,6 @@
 // html_filters.cpp: filters that prepare text for HTML and URLs: escaping,
 // tag stripping, line breaks and form-style percent encoding.
+#include <array>
 #include <cstddef>
 #include <cstring>
 #include <string_view>
@@ -29,6 +30,13 @@ std::string_view entityOf(char c) {
   }
 }
 
+// The bytes that escaping replaces, for the bytes that the wide scan leaves.
+constexpr auto kEscapable = [] {
+  std::array<bool, 256> t{};
+  for (unsigned char c : {'&', '<', '>', '"', '\''}) t[c] = true;
+  return t;
+}();
+
 // The position of the first byte in `s` from `i` on that escaping replaces,
 // or the size of `s`. Sixteen bytes at a time where the processor allows.
 std::size_t findEscapable(std::string_view s, std::size_t i) {
@@ -46,7 +54,7 @@ std::size_t findEscapable(std::string_view s, std::size_t i) {
   }
 #endif
   for (; i < n; ++i)
-    if (!entityOf(p[i]).empty()) return i;
+    if (kEscapable[static_cast<unsigned char>(p[i])]) return i;
   return n;
 }
 
