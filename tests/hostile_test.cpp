@@ -7,6 +7,7 @@
 #include <concepts>
 #include <cstdint>
 #include <exception>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,8 @@ std::vector<Hostile> hostileInputs() {
       {"invalid UTF-8 in a name", "{{ a\xc3 }}", "", Renders, 0.1, 16},
   };
 }
+
+void PrintTo(const Hostile& h, std::ostream* os) { *os << h.name; }
 
 class HostileInput : public testing::TestWithParam<Hostile> {};
 
