@@ -7,7 +7,7 @@ packages=(
   cmake ninja-build g++ pkg-config binutils
   libsimdjson-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  clang libclang-rt-14-dev llvm gcovr
+  clang libclang-rt-14-dev llvm gcovr python3
 )
 
 missing=()

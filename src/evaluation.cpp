@@ -23,9 +23,6 @@ int64_t rangeBound(const Value& v) {
 // expansion fails like an allocation that cannot be satisfied.
 constexpr uint64_t kMaxExpandedRange = (uint64_t{1} << 30) / sizeof(Value);
 
-// Filters that read one field of their input whatever its size; the others
-// are charged for every element or byte of it.
-const FilterFn kConstantTimeFilters[] = {findFilter("size"), findFilter("first"), findFilter("last")};
 
 }  // namespace
 
@@ -77,12 +74,6 @@ Value Renderer::evaluateFiltered(std::span<const Node> chain) {
   for (const Node& n : chain.subspan(1))
     if (n.kind == NodeKind::Filter) v = applyFilter(v, n);
   return v;
-}
-
-bool Renderer::isConstantTimeFilter(FilterFn fn) {
-  for (FilterFn f : kConstantTimeFilters)
-    if (fn == f) return true;
-  return false;
 }
 
 Value Renderer::expandRange(const Value& range) {

@@ -305,6 +305,9 @@ void Parser::parseFilter() {
   std::string_view name = take().text;
   at(self).name = name;
   at(self).filter = findFilter(name);
+  // size, first and last read one field of their input whatever its size;
+  // the renderer charges the other filters for their input's size.
+  at(self).member = name == "size" || name == "first" || name == "last";
   skipFilterJunk(K::Colon);
   if (kind() != K::Colon) return;
   take();

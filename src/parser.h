@@ -102,7 +102,8 @@ struct Node {
   mutable const void* memo = nullptr;
   // Property: which forloop member `text` names (ForloopMember), so that a
   // running loop answers it without building its object. Comparison and
-  // Logical: the Operator of `op`.
+  // Logical: the Operator of `op`. Filter: 1 when the filter reads one field
+  // of its input whatever its size.
   uint8_t member = 0;
   NodeKind kind = NodeKind::Root;
   bool trimLeft = false;

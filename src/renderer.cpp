@@ -183,6 +183,7 @@ std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::str
   OutputBuffer output(heap);
   output.reserveForNodes(root.children.size());
   Renderer renderer(arena, data, output, names);
+  renderer.allowWorkFor(json.size());
   renderer.renderRoot(root);
   return output.detach();
 }

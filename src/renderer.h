@@ -46,6 +46,10 @@ inline constexpr uint64_t kMaxLoopIterations = 10'000'000;
 // call to a fraction of a second of an optimised build, where the loop bound
 // alone would allow hours.
 inline constexpr uint64_t kMaxRenderWork = 10'000'000;
+// A call also gets this much work per byte of its JSON document, so that a
+// large document can be rendered (and walked several times), while a small
+// input still cannot multiply its work beyond the base bound.
+inline constexpr uint64_t kRenderWorkPerDataByte = 16;
 inline constexpr std::size_t kBytesPerWorkUnit = 16;
 inline constexpr uint64_t kFilterCallWork = 4;  // evaluates arguments, usually makes a value
 
@@ -156,13 +160,11 @@ class Renderer {
     // An unknown filter passes its input on, a range as its array too.
     Value in = filterInput(input);
     if (!filter.filter) return in;
-    chargeWork(kFilterCallWork + (isConstantTimeFilter(filter.filter) ? 0 : workOf(in)));
+    chargeWork(kFilterCallWork + (filter.member != 0 ? 0 : workOf(in)));
     Value out = filter.filter(*this, in, filter.args);
     chargeWork(workOf(out));
     return out;
   }
-  // Whether a filter reads one field of its input whatever its size.
-  static bool isConstantTimeFilter(FilterFn fn);
   // What a filter receives for `input`: a range as the array of its integers.
   Value filterInput(const Value& input) { return input.is(Kind::Range) ? expandRange(input) : input; }
   // A condition carrying an unrecognised operator: the value to test, or
@@ -176,7 +178,13 @@ class Renderer {
   // Counts work against kMaxRenderWork.
   void chargeWork(uint64_t units) {
     work_ += units;
-    if (work_ > kMaxRenderWork) throw RenderWorkError();
+    if (work_ > workLimit_) throw RenderWorkError();
+  }
+  // Raises the work bound by kRenderWorkPerDataByte for each byte of data.
+  void allowWorkFor(std::size_t dataBytes) {
+    uint64_t extra = dataBytes > UINT64_MAX / kRenderWorkPerDataByte / 2 ? UINT64_MAX / 2
+                                                                           : dataBytes * kRenderWorkPerDataByte;
+    workLimit_ = kMaxRenderWork + extra;
   }
   // The work of handling a value once: its elements, or its bytes.
   static uint64_t workOf(const Value& v) {
@@ -249,6 +257,7 @@ class Renderer {
   int depth_ = 0;
   uint64_t iterations_ = 0;
   uint64_t work_ = 0;
+  uint64_t workLimit_ = kMaxRenderWork;
 
   Scope scope_;  // assigned and bound variables, by name number
   // Bindings of running includes, which hide every other scope; few, and

@@ -144,7 +144,8 @@ std::vector<Hostile> hostileInputs() {
       // Huge texts split and searched.
       {"split into bytes", "{{ big | split: '' | size }}", big, Renders, 1, 256},
       {"split into words and joined", "{{ big | split: ' ' | join: ',' | size }}", big, Renders, 1, 256},
-      {"split in a loop", "{% for i in (1..20) %}{{ big | split: ' ' | size }}{% endfor %}", big, Fails, 2, 1024},
+      // A few passes over a large document fit the work it brings along.
+      {"split in a loop", "{% for i in (1..20) %}{{ big | split: ' ' | size }}{% endfor %}", big, Renders, 2, 1024},
       {"contains in a loop", "{% for i in (1..10000) %}{% if big contains 'x' %}{% endif %}{% endfor %}", big, Fails,
        0.5, 64},
       {"repeated filters in nested loops",

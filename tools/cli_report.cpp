@@ -48,7 +48,8 @@ std::string describeRenderFailure(const Sources& sources) {
     return about + "rendering nests deeper than " + std::to_string(kMaxRenderDepth) +
            " levels (blocks, include and render)";
   } catch (const RenderWorkError&) {
-    return about + "more than " + withSeparators(kMaxRenderWork) + " units of work";
+    return about + "more than " + withSeparators(kMaxRenderWork) + " units of work and " +
+           std::to_string(kRenderWorkPerDataByte) + " per byte of data";
   } catch (const RenderLimitError&) {
     return about + "more than " + withSeparators(kMaxLoopIterations) + " loop iterations and inclusions";
   } catch (const OutputLimitError&) {
