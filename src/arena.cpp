@@ -41,18 +41,16 @@ class BlockCache {
   BlockCache(const BlockCache&) = delete;
   BlockCache& operator=(const BlockCache&) = delete;
   ~BlockCache() {
-    for (std::size_t i = 0; i < count_; ++i) {
-      unpoison(blocks_[i].p, blocks_[i].size);
-      ::operator delete(blocks_[i].p, std::align_val_t(kBlockAlign));
-    }
+    while (count_ > 0) release(0);
   }
 
-  // A kept block of exactly `size` bytes, or null.
+  // A kept block of exactly `size` bytes, or null. The most recently kept
+  // one goes first.
   void* take(std::size_t size) {
     for (std::size_t i = count_; i-- > 0;) {
       if (blocks_[i].size != size) continue;
       void* p = blocks_[i].p;
-      blocks_[i] = blocks_[--count_];
+      remove(i);
       bytes_ -= size;
       unpoison(p, size);
       return p;
@@ -60,10 +58,12 @@ class BlockCache {
     return nullptr;
   }
 
-  // Keeps the block if there is room under the cap; false when the caller
-  // must free it.
+  // Keeps the block, making room under the cap by freeing the blocks kept
+  // longest ago: the sizes a thread renders with now are the ones it will
+  // ask for next. False (the caller frees it) for a block above the cap.
   bool keep(void* p, std::size_t size) {
-    if (count_ == kSlots || size > kMaxCachedBlockBytes - bytes_) return false;
+    if (size > kMaxCachedBlockBytes) return false;
+    while (count_ == kSlots || size > kMaxCachedBlockBytes - bytes_) release(0);
     poison(p, size);
     blocks_[count_++] = {p, size};
     bytes_ += size;
@@ -76,7 +76,20 @@ class BlockCache {
     void* p;
     std::size_t size;
   };
-  Entry blocks_[kSlots];
+  void remove(std::size_t i) {
+    for (; i + 1 < count_; ++i) blocks_[i] = blocks_[i + 1];
+    --count_;
+  }
+  // Frees the block at position i.
+  void release(std::size_t i) {
+    Entry e = blocks_[i];
+    remove(i);
+    bytes_ -= e.size;
+    unpoison(e.p, e.size);
+    ::operator delete(e.p, std::align_val_t(kBlockAlign));
+  }
+
+  Entry blocks_[kSlots];  // oldest first
   std::size_t count_ = 0;
   std::size_t bytes_ = 0;
 };
