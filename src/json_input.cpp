@@ -76,13 +76,16 @@ NumberKind readNumber(std::string_view text, int64_t& integer, double& floating)
   p = *p == '0' ? p + 1 : skipDigits(p, end);
   std::size_t intCount = static_cast<std::size_t>(p - intDigits);
   bool isFloat = false;
+  const char* fraction = nullptr;
   if (p != end && *p == '.') {
     const char* digits = ++p;
     p = skipDigits(p, end);
     if (p == digits) return NumberKind::Invalid;
     isFloat = true;
+    fraction = digits;
   }
-  if (p != end && (*p == 'e' || *p == 'E')) {
+  bool hasExponent = p != end && (*p == 'e' || *p == 'E');
+  if (hasExponent) {
     ++p;
     if (p != end && (*p == '+' || *p == '-')) ++p;
     const char* digits = p;
@@ -105,6 +108,18 @@ NumberKind readNumber(std::string_view text, int64_t& integer, double& floating)
   if (!isFloat) {
     if (std::from_chars(begin, end, integer).ec == std::errc()) return NumberKind::Integer;
     return NumberKind::OutOfRange;
+  }
+  if (!hasExponent && fraction != nullptr && (p - intDigits) - 1 <= 15) {
+    // A decimal of at most 15 digits: its digits and the power of ten that
+    // divides them are exact doubles, so one division rounds correctly.
+    static constexpr double kPowers[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7,
+                                         1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+    int64_t digits = 0;
+    for (const char* q = intDigits; q != p; ++q)
+      if (*q != '.') digits = digits * 10 + (*q - '0');
+    double value = static_cast<double>(digits) / kPowers[p - fraction];
+    floating = negative ? -value : value;
+    return NumberKind::Float;
   }
   if (std::from_chars(begin, end, floating).ec == std::errc()) return NumberKind::Float;
   if (overflowsUp(text)) return NumberKind::OutOfRange;

@@ -210,7 +210,11 @@ void appendJoined(Sink& out, std::span<const Value> items, std::string_view sep)
     if (e.is(Kind::Array) && e.items().empty()) continue;
     if (!first) out.append(sep);
     first = false;
-    appendDisplay(out, e);
+    if (e.is(Kind::String)) {
+      out.append(e.str());
+    } else {
+      appendDisplay(out, e);
+    }
   }
 }
 

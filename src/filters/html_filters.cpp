@@ -192,7 +192,7 @@ Value filterStripHtml(Renderer& r, const Value& in) {
       ++i;
       continue;
     }
-    if (s.compare(i, 4, "<!--") == 0) {
+    if (n - i >= 4 && s[i + 1] == '!' && s[i + 2] == '-' && s[i + 3] == '-') {
       inComment = true;
       i += 4;
       continue;
