@@ -160,9 +160,10 @@ class Renderer {
     // An unknown filter passes its input on, a range as its array too.
     Value in = filterInput(input);
     if (!filter.filter) return in;
-    chargeWork(kFilterCallWork + (filter.member != 0 ? 0 : workOf(in)));
     Value out = filter.filter(*this, in, filter.args);
-    chargeWork(workOf(out));
+    // Charged once the filter is done: one filter's own work is bounded by
+    // the memory it may take.
+    chargeWork(kFilterCallWork + (filter.member != 0 ? 0 : workOf(in)) + workOf(out));
     return out;
   }
   // What a filter receives for `input`: a range as the array of its integers.
