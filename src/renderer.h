@@ -49,7 +49,7 @@ inline constexpr uint64_t kMaxRenderWork = 10'000'000;
 // A call also gets this much work per byte of its JSON document, so that a
 // large document can be rendered (and walked several times), while a small
 // input still cannot multiply its work beyond the base bound.
-inline constexpr uint64_t kRenderWorkPerDataByte = 16;
+inline constexpr uint64_t kRenderWorkPerDataByte = 4;
 inline constexpr std::size_t kBytesPerWorkUnit = 16;
 inline constexpr uint64_t kFilterCallWork = 4;  // evaluates arguments, usually makes a value
 
