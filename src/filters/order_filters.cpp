@@ -378,14 +378,20 @@ bool sortUniform(Renderer& r, const Value* keys, std::size_t* order, std::size_t
   KeyedPosition* sorted = m > 0 ? radixSort(pairs, pairs + m, m) : pairs;
   KeyedPosition* spare = sorted == pairs ? pairs + m : pairs;
   // Texts that share their first 8 bytes, now side by side in their
-  // original order, are ordered by the rest.
+  // original order, are ordered by their next 8 bytes, then by the rest.
+  auto byText = [text](const KeyedPosition& a, const KeyedPosition& b) {
+    return a.first != b.first ? a.first < b.first : text[a.second].compare(text[b.second]) < 0;
+  };
   for (std::size_t lo = 0; lo < m;) {
     std::size_t hi = lo + 1;
     while (hi < m && sorted[hi].first == sorted[lo].first) ++hi;
-    if (hi - lo > 1)
-      mergeSort(sorted + lo, spare + lo, hi - lo, [text](const KeyedPosition& a, const KeyedPosition& b) {
-        return text[a.second].compare(text[b.second]) < 0;
-      });
+    if (hi - lo > 1) {
+      for (std::size_t k = lo; k < hi; ++k) {
+        std::string_view t = text[sorted[k].second];
+        sorted[k].first = textPrefix(t.size() > 8 ? t.substr(8) : std::string_view());
+      }
+      mergeSort(sorted + lo, spare + lo, hi - lo, byText);
+    }
     lo = hi;
   }
   for (std::size_t k = 0; k < m; ++k) order[k] = sorted[k].second;
