@@ -197,8 +197,14 @@ Value filterStripHtml(Renderer& r, const Value& in) {
       i += 4;
       continue;
     }
-    if (startsWithNoCase(s, i, "<script") || startsWithNoCase(s, i, "<style")) inRaw = true;
-    if (startsWithNoCase(s, i, "</script>") || startsWithNoCase(s, i, "</style>")) inRaw = false;
+    // Only a tag whose name starts with an s can open or close a script or
+    // style; the others need no closer look.
+    char next = i + 1 < n ? s[i + 1] : '\0';
+    if ((next | 0x20) == 's') {
+      if (startsWithNoCase(s, i, "<script") || startsWithNoCase(s, i, "<style")) inRaw = true;
+    } else if (next == '/' && i + 2 < n && (s[i + 2] | 0x20) == 's') {
+      if (startsWithNoCase(s, i, "</script>") || startsWithNoCase(s, i, "</style>")) inRaw = false;
+    }
     inTag = true;
     ++i;
   }
