@@ -9,6 +9,8 @@
 #include <unordered_set>
 #include <vector>
 
+#include "quoting.h"
+
 namespace mervalt {
 namespace {
 
@@ -27,24 +29,8 @@ bool endsValue(char c) { return c == '"' || c == ']' || c == '}' || isDigit(c) |
 bool startsValue(char c) { return c == '"' || c == '[' || c == '{' || c == '-' || isDigit(c) || isLetter(c); }
 bool isHex(char c) { return isDigit(c) || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F'); }
 
-// `s` in `quote`s for a message: cut short, control and non-ASCII bytes as \xNN.
-std::string shown(std::string_view s, char quote = '\'') {
-  constexpr std::size_t kShown = 24;
-  std::string out(1, quote);
-  for (std::size_t i = 0; i < s.size() && i < kShown; ++i) {
-    auto c = static_cast<unsigned char>(s[i]);
-    if (c < 0x20 || c >= 0x7f) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (s.size() > kShown) out += "...";
-  out += quote;
-  return out;
-}
+// `s` in `quote`s for a message, cut short after 24 bytes.
+std::string shown(std::string_view s, char quote = '\'') { return quoted(s, quote, 24); }
 
 // The token that starts at `at`: a string, a run of letters, digits and
 // number signs, or else the one byte there.

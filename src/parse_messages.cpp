@@ -2,8 +2,9 @@
 // name. Only failing parses come here, so plain scans of the tokens do.
 #include "parse_messages.h"
 
-#include <cstdio>
 #include <vector>
+
+#include "quoting.h"
 
 namespace mervalt {
 namespace {
@@ -87,22 +88,8 @@ ParseError::ParseError(const std::string& message, SourcePosition at, std::optio
 
 std::string quoteForMessage(std::string_view text) {
   constexpr std::size_t kShown = 30;
-  bool cut = text.size() > kShown;
-  if (cut) text = text.substr(0, kShown);
-  char quote = text.find('\'') == std::string_view::npos ? '\'' : '"';
-  std::string out(1, quote);
-  for (unsigned char c : text) {
-    if (c < 0x20 || c >= 0x7f) {
-      char hex[5];
-      std::snprintf(hex, sizeof hex, "\\x%02X", c);
-      out += hex;
-    } else {
-      out += static_cast<char>(c);
-    }
-  }
-  if (cut) out += "...";
-  out += quote;
-  return out;
+  bool hasQuote = text.substr(0, kShown).find('\'') != std::string_view::npos;
+  return quoted(text, hasQuote ? '"' : '\'', kShown);
 }
 
 std::string describeToken(const Token& token) {
