@@ -223,9 +223,10 @@ struct SortKey {
 // Comparing these words orders texts by their first 8 bytes, so most
 // comparisons of a sort need no byte loop.
 uint64_t textPrefix(std::string_view t) {
+  unsigned char bytes[8] = {};
+  if (!t.empty()) std::memcpy(bytes, t.data(), std::min<std::size_t>(t.size(), 8));
   uint64_t p = 0;
-  for (std::size_t i = 0; i < 8; ++i)
-    p = (p << 8) | (i < t.size() ? static_cast<unsigned char>(t[i]) : 0u);
+  for (unsigned char b : bytes) p = (p << 8) | b;
   return p;
 }
 
