@@ -73,7 +73,7 @@ std::size_t skipCommentOrDoc(std::span<const Token> tokens, std::size_t open, st
   return end;
 }
 
-std::string quoted(std::string_view s) { return "'" + std::string(s) + "'"; }
+std::string inQuotes(std::string_view s) { return "'" + std::string(s) + "'"; }
 
 }  // namespace
 
@@ -151,12 +151,12 @@ ParseProblem misplacedTag(std::span<const Token> tokens, std::size_t index) {
   std::optional<SourcePosition> opened;
   if (block) opened = block->at;
   if (isEndKeyword(name.kind)) {
-    if (block) return {quoted(name.text) + " does not close the open " + quoted(block->name), opened};
-    return {quoted(name.text) + " without an open " + quoted(name.text.substr(3)), {}};
+    if (block) return {inQuotes(name.text) + " does not close the open " + inQuotes(block->name), opened};
+    return {inQuotes(name.text) + " without an open " + inQuotes(name.text.substr(3)), {}};
   }
   if (name.kind == K::KwElse || name.kind == K::KwElsif || name.kind == K::KwWhen) {
-    if (block) return {quoted(name.text) + " is not allowed in " + quoted(block->name), opened};
-    return {quoted(name.text) + " outside of any block", {}};
+    if (block) return {inQuotes(name.text) + " is not allowed in " + inQuotes(block->name), opened};
+    return {inQuotes(name.text) + " outside of any block", {}};
   }
   if (name.kind == K::Identifier || isKeyword(name.kind))
     return {"unknown tag " + quoteForMessage(name.text), {}};
