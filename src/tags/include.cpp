@@ -185,10 +185,10 @@ Flow renderForEach(Renderer& r, IncludeCall& call) {
     std::span<BoundArg> bindings = bindingsOf(r, call);
     bindings.back().value = items[i];
     applyOverrides(r, bindings);
-    Binding forloop = r.scope_.save(NameTable::kForloop);
     r.scope_.set(NameTable::kForloop, forEachLoopObject(r, i, items.size(), loopName));
     Flow f = r.renderSequence(root.children);
-    r.scope_.restore(NameTable::kForloop, forloop);
+    // forloop is removed, not put back: a forloop the caller assigned is gone too.
+    r.scope_.erase(NameTable::kForloop);
     restoreOverrides(r, bindingsOf(r, call));
     if (f != Flow::Normal) return f;
   }
