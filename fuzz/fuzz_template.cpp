@@ -10,9 +10,9 @@
 #include <new>
 #include <string_view>
 
-#include "arena.h"
-#include "lexer.h"
-#include "parser.h"
+#include "memory/arena.h"
+#include "parse/lexer.h"
+#include "parse/parser.h"
 
 namespace {
 

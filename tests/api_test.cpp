@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "small_stack.h"
-#include "arena.h"
-#include "json_input.h"
+#include "memory/arena.h"
+#include "data/json_input.h"
 #include "mervalt.h"
-#include "parser.h"
-#include "renderer.h"
+#include "parse/parser.h"
+#include "render/renderer.h"
 
 namespace {
 

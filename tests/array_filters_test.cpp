@@ -10,11 +10,11 @@
 #include <string>
 #include <vector>
 
-#include "arena.h"
+#include "memory/arena.h"
 #include "filters/filters.h"
-#include "output.h"
-#include "renderer.h"
-#include "value.h"
+#include "render/output.h"
+#include "render/renderer.h"
+#include "data/value.h"
 
 namespace mervalt {
 namespace {

@@ -5,10 +5,10 @@
 #include <limits>
 #include <string>
 
-#include "arena.h"
-#include "display_text.h"
-#include "json_input.h"
-#include "value.h"
+#include "memory/arena.h"
+#include "data/display_text.h"
+#include "data/json_input.h"
+#include "data/value.h"
 
 namespace mervalt {
 namespace {

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "arena.h"
+#include "memory/arena.h"
 #include "mervalt.h"
-#include "renderer.h"
+#include "render/renderer.h"
 #include "small_stack.h"
 
 namespace {

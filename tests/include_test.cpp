@@ -6,10 +6,10 @@
 #include <string>
 
 #include "small_stack.h"
-#include "arena.h"
+#include "memory/arena.h"
 #include "mervalt.h"
-#include "output.h"
-#include "renderer.h"
+#include "render/output.h"
+#include "render/renderer.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "json_check.h"
+#include "data/json_check.h"
 #include "mervalt.h"
 
 namespace mervalt {

@@ -8,10 +8,10 @@
 #include <string>
 
 #include "small_stack.h"
-#include "arena.h"
-#include "display_text.h"
-#include "json_input.h"
-#include "value.h"
+#include "memory/arena.h"
+#include "data/display_text.h"
+#include "data/json_input.h"
+#include "data/value.h"
 
 namespace mervalt {
 namespace {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "lexer.h"
+#include "parse/lexer.h"
 
 namespace mervalt {
 namespace {

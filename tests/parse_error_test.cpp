@@ -4,9 +4,9 @@
 #include <string>
 #include <string_view>
 
-#include "arena.h"
-#include "parser.h"
-#include "renderer.h"
+#include "memory/arena.h"
+#include "parse/parser.h"
+#include "render/renderer.h"
 
 namespace mervalt {
 namespace {

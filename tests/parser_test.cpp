@@ -6,9 +6,9 @@
 #include <string_view>
 
 #include "small_stack.h"
-#include "arena.h"
+#include "memory/arena.h"
 #include "filters/dispatch.h"
-#include "parser.h"
+#include "parse/parser.h"
 
 namespace mervalt {
 namespace {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "arena.h"
-#include "value.h"
+#include "memory/arena.h"
+#include "data/value.h"
 
 namespace mervalt {
 namespace {

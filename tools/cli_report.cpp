@@ -5,10 +5,10 @@
 #include <new>
 #include <stdexcept>
 
-#include "arena.h"
-#include "output.h"
-#include "parser.h"
-#include "renderer.h"
+#include "memory/arena.h"
+#include "render/output.h"
+#include "parse/parser.h"
+#include "render/renderer.h"
 
 namespace mervalt::cli {
 namespace {

@@ -5,7 +5,7 @@
 #include <map>
 #include <string>
 
-#include "json_check.h"
+#include "data/json_check.h"
 
 namespace mervalt::cli {
 

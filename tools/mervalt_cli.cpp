@@ -8,14 +8,14 @@
 #include <string_view>
 #include <vector>
 
-#include "arena.h"
+#include "memory/arena.h"
 #include "cli_files.h"
 #include "cli_partials.h"
 #include "cli_report.h"
-#include "json_check.h"
-#include "json_input.h"
+#include "data/json_check.h"
+#include "data/json_input.h"
 #include "mervalt.h"
-#include "renderer.h"
+#include "render/renderer.h"
 
 namespace {
 

@@ -12,9 +12,9 @@
 #include <new>
 #include <string_view>
 
-#include "dispatch.h"
-#include "filters.h"
-#include "lists.h"
+#include "filters/dispatch.h"
+#include "filters/filters.h"
+#include "filters/lists.h"
 
 namespace mervalt {
 namespace {

@@ -9,9 +9,9 @@
 
 #include <openssl/evp.h>
 
-#include "../arena.h"
-#include "../renderer.h"
-#include "filters.h"
+#include "memory/arena.h"
+#include "render/renderer.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 namespace {

@@ -1,12 +1,12 @@
 // dispatch.cpp: the filter table, default, size and the shared numeric
 // coercions.
-#include "dispatch.h"
+#include "filters/dispatch.h"
 
 #include <array>
 #include <charconv>
 #include <cmath>
 
-#include "filters.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 namespace {

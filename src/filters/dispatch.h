@@ -6,9 +6,9 @@
 #include <span>
 #include <string_view>
 
-#include "../parser.h"
-#include "../renderer.h"
-#include "../value.h"
+#include "parse/parser.h"
+#include "render/renderer.h"
+#include "data/value.h"
 
 namespace mervalt {
 

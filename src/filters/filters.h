@@ -5,8 +5,8 @@
 
 #include <span>
 
-#include "../parser.h"
-#include "../value.h"
+#include "parse/parser.h"
+#include "data/value.h"
 
 namespace mervalt {
 

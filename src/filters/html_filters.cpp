@@ -9,9 +9,9 @@
 #include <emmintrin.h>
 #endif
 
-#include "../arena.h"
-#include "../renderer.h"
-#include "filters.h"
+#include "memory/arena.h"
+#include "render/renderer.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 namespace {

@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-#include "../arena.h"
-#include "../renderer.h"
-#include "filters.h"
+#include "memory/arena.h"
+#include "render/renderer.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 namespace {

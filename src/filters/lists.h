@@ -5,9 +5,9 @@
 #include <optional>
 #include <string_view>
 
-#include "../arena.h"
-#include "dispatch.h"
-#include "filters.h"
+#include "memory/arena.h"
+#include "filters/dispatch.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 

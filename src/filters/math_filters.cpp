@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <limits>
 
-#include "dispatch.h"
-#include "filters.h"
+#include "filters/dispatch.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 namespace {

@@ -10,8 +10,8 @@
 #include <optional>
 #include <string_view>
 
-#include "dispatch.h"
-#include "filters.h"
+#include "filters/dispatch.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 namespace {

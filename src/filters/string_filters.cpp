@@ -8,10 +8,10 @@
 #include <optional>
 #include <string_view>
 
-#include "../arena.h"
-#include "../renderer.h"
-#include "dispatch.h"
-#include "filters.h"
+#include "memory/arena.h"
+#include "render/renderer.h"
+#include "filters/dispatch.h"
+#include "filters/filters.h"
 
 namespace mervalt {
 namespace {

@@ -1,6 +1,6 @@
 // parser.cpp: the recursive-descent parser's driver, its failures, the
 // template pieces and the expressions.
-#include "parser.h"
+#include "parse/parser.h"
 
 #include <algorithm>
 #include <charconv>
@@ -8,8 +8,8 @@
 
 #include "filters/dispatch.h"
 #include "filters/filters.h"
-#include "parse_messages.h"
-#include "parser_impl.h"
+#include "parse/parse_messages.h"
+#include "parse/parser_impl.h"
 
 namespace mervalt {
 namespace {

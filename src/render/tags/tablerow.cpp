@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "../renderer.h"
+#include "render/renderer.h"
 
 namespace mervalt {
 namespace {

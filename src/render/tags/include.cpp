@@ -1,7 +1,7 @@
 // include.cpp: the include and render tags: finding the other template in
 // the data, binding its arguments, isolating render's scope, and parsing each
 // template source once per call.
-#include "../renderer.h"
+#include "render/renderer.h"
 
 namespace mervalt {
 namespace {

@@ -1,10 +1,10 @@
 // output.cpp: the render output buffer.
-#include "output.h"
+#include "render/output.h"
 
 #include <cstdint>
 #include <new>
 
-#include "arena.h"
+#include "memory/arena.h"
 
 namespace mervalt {
 

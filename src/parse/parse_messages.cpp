@@ -1,10 +1,10 @@
 // parse_messages.cpp: the wording of parse failures and the context they
 // name. Only failing parses come here, so plain scans of the tokens do.
-#include "parse_messages.h"
+#include "parse/parse_messages.h"
 
 #include <vector>
 
-#include "quoting.h"
+#include "data/quoting.h"
 
 namespace mervalt {
 namespace {

@@ -6,7 +6,7 @@
 #include <memory_resource>
 #include <vector>
 
-#include "value.h"
+#include "data/value.h"
 
 namespace mervalt {
 

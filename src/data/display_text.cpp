@@ -1,12 +1,12 @@
 // display_text.cpp: the text written for each kind of Value, floats and objects included.
-#include "display_text.h"
+#include "data/display_text.h"
 
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
-#include "arena.h"
-#include "output.h"
+#include "memory/arena.h"
+#include "render/output.h"
 
 namespace mervalt {
 

@@ -5,8 +5,8 @@
 
 #include "filters/dispatch.h"
 #include "filters/filters.h"
-#include "parse_messages.h"
-#include "parser_impl.h"
+#include "parse/parse_messages.h"
+#include "parse/parser_impl.h"
 
 namespace mervalt::detail {
 namespace {

@@ -1,5 +1,5 @@
 // conditionals.cpp: if/elsif/else, unless and case.
-#include "../renderer.h"
+#include "render/renderer.h"
 
 namespace mervalt {
 namespace {

@@ -9,12 +9,12 @@
 #include <string_view>
 #include <vector>
 
-#include "arena.h"
+#include "memory/arena.h"
 #include "filters/dispatch.h"
 #include "filters/filters.h"
-#include "lexer.h"
-#include "names.h"
-#include "parser.h"
+#include "parse/lexer.h"
+#include "parse/names.h"
+#include "parse/parser.h"
 
 namespace mervalt::detail {
 

@@ -1,6 +1,6 @@
 // whitespace.cpp: whitespace control between siblings, trimming of the
 // output, and the rule that erases blocks which wrote only whitespace.
-#include "renderer.h"
+#include "render/renderer.h"
 
 namespace mervalt {
 namespace {

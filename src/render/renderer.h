@@ -12,13 +12,13 @@
 #include <unordered_map>
 #include <vector>
 
-#include "arena.h"
-#include "display_text.h"
-#include "names.h"
-#include "output.h"
-#include "parser.h"
-#include "scope.h"
-#include "value.h"
+#include "memory/arena.h"
+#include "data/display_text.h"
+#include "parse/names.h"
+#include "render/output.h"
+#include "parse/parser.h"
+#include "render/scope.h"
+#include "data/value.h"
 
 namespace mervalt {
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "value.h"
+#include "data/value.h"
 
 namespace mervalt {
 

@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "arena.h"
-#include "renderer.h"
+#include "memory/arena.h"
+#include "render/renderer.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // arena.cpp: the arena's blocks, the per-thread cache they come from, and the
 // counting heap below them.
-#include "arena.h"
+#include "memory/arena.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,7 +1,7 @@
 // value.cpp: the object map and the operations shared by every kind of Value.
-#include "value.h"
+#include "data/value.h"
 
-#include "arena.h"
+#include "memory/arena.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,7 +1,7 @@
 // json_check.cpp: where and why a JSON document is unreadable. The verdict
 // comes from walking the document with simdjson as the library's reader does;
 // the position and the wording come from the bytes where the walk stopped.
-#include "json_check.h"
+#include "data/json_check.h"
 
 #include <simdjson.h>
 
@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "quoting.h"
+#include "data/quoting.h"
 
 namespace mervalt {
 namespace {

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <limits>
 
-#include "../renderer.h"
+#include "render/renderer.h"
 
 namespace mervalt {
 namespace {

@@ -1,8 +1,8 @@
 // parse_block_tags.cpp: the tags with a body: if/unless with elsif and
 // else, case/when, for and tablerow with their parameters, capture,
 // ifchanged, comment, doc and raw.
-#include "parse_messages.h"
-#include "parser_impl.h"
+#include "parse/parse_messages.h"
+#include "parse/parser_impl.h"
 
 namespace mervalt::detail {
 

@@ -9,8 +9,8 @@
 #include <string>
 #include <string_view>
 
-#include "lexer.h"
-#include "parser.h"
+#include "parse/lexer.h"
+#include "parse/parser.h"
 
 namespace mervalt {
 

@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "value.h"
+#include "data/value.h"
 
 namespace mervalt {
 

@@ -3,7 +3,7 @@
 #include <cmath>
 
 #include "filters/dispatch.h"
-#include "renderer.h"
+#include "render/renderer.h"
 
 namespace mervalt {
 namespace {

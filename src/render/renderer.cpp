@@ -1,8 +1,8 @@
 // renderer.cpp: the render driver: node dispatch, the simple statement tags
 // and the whole road of one call from JSON text to detached output.
-#include "renderer.h"
+#include "render/renderer.h"
 
-#include "json_input.h"
+#include "data/json_input.h"
 
 namespace mervalt {
 

@@ -8,7 +8,7 @@
 #include <string_view>
 #include <utility>
 
-#include "arena.h"
+#include "memory/arena.h"
 
 namespace mervalt {
 

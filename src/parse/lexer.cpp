@@ -1,6 +1,6 @@
 // lexer.cpp: the single-pass template scanner, its expression tokenizer and
 // the keyword table.
-#include "lexer.h"
+#include "parse/lexer.h"
 
 #include <array>
 #include <cstring>

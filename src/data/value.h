@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "arena.h"
+#include "memory/arena.h"
 
 namespace mervalt {
 

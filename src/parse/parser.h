@@ -9,9 +9,9 @@
 #include <string_view>
 #include <vector>
 
-#include "lexer.h"
-#include "names.h"
-#include "value.h"
+#include "parse/lexer.h"
+#include "parse/names.h"
+#include "data/value.h"
 
 namespace mervalt {
 

@@ -2,7 +2,7 @@
 // arena. simdjson finds the document's structure and checks its UTF-8 and its
 // strings; one pass over that structure checks the grammar and builds the
 // Values.
-#include "json_input.h"
+#include "data/json_input.h"
 
 #include <simdjson.h>
 
@@ -14,7 +14,7 @@
 #include <span>
 #include <system_error>
 
-#include "arena.h"
+#include "memory/arena.h"
 
 namespace mervalt {
 
