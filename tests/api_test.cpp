@@ -66,7 +66,7 @@ const char* const kShopData =
 
 TEST(OutOfMemory, EveryFailingAllocationFailsTheCallCleanly) {
   mervalt::HeapResource unlimited;
-  auto [base, baseLen] = mervalt::renderCall(kShopTemplate, kShopData, unlimited);
+  auto [base, baseLen] = mervalt::renderCall(kShopTemplate, kShopData, unlimited, {});
   const std::string expected(base, baseLen);
   mervalt_free(base, baseLen);
   const uint64_t needed = unlimited.allocations();
@@ -77,9 +77,9 @@ TEST(OutOfMemory, EveryFailingAllocationFailsTheCallCleanly) {
   // call with bad_alloc, free everything (LeakSanitizer checks) and never
   // hand out a half-rendered result.
   for (uint64_t n = 1; n <= needed; ++n) {
-    mervalt::HeapResource heap(n);
+    mervalt::HeapResource heap({}, n);
     try {
-      auto [p, len] = mervalt::renderCall(kShopTemplate, kShopData, heap);
+      auto [p, len] = mervalt::renderCall(kShopTemplate, kShopData, heap, {});
       mervalt_free(p, len);
       ADD_FAILURE() << "allocation " << n << " of " << needed << " failed but the call succeeded";
     } catch (const std::bad_alloc&) {
@@ -88,8 +88,8 @@ TEST(OutOfMemory, EveryFailingAllocationFailsTheCallCleanly) {
     }
   }
 
-  mervalt::HeapResource enough(needed + 1);
-  auto [p, len] = mervalt::renderCall(kShopTemplate, kShopData, enough);
+  mervalt::HeapResource enough({}, needed + 1);
+  auto [p, len] = mervalt::renderCall(kShopTemplate, kShopData, enough, {});
   EXPECT_EQ(std::string(p, len), expected);
   mervalt_free(p, len);
 }

@@ -126,8 +126,8 @@ class ArrayFiltersTest : public ::testing::Test {
 
   HeapResource heap;
   Arena arena{&heap};
-  OutputBuffer output{heap};
-  Renderer r{arena, Value::nil(), output};
+  OutputBuffer output{heap, {}};
+  Renderer r{arena, Value::nil(), output, {}};
   std::mt19937_64 rng{12345};
 };
 

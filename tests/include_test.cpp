@@ -16,8 +16,8 @@ namespace {
 TEST(TemplateCache, EachDistinctSourceIsParsedOnce) {
   mervalt::HeapResource heap;
   mervalt::Arena arena(&heap);
-  mervalt::OutputBuffer out(heap);
-  mervalt::Renderer r(arena, mervalt::Value(), out);
+  mervalt::OutputBuffer out(heap, {});
+  mervalt::Renderer r(arena, mervalt::Value(), out, {});
 
   std::string a = "{% if x %}{{ x }}{% endif %}";
   std::string sameBytes = a;  // another buffer with equal contents

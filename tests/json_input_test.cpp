@@ -198,7 +198,7 @@ TEST(JsonInput, ArenaExhaustionThrowsAndNothingElse) {
   doc += "0]";
   bool succeeded = false;
   for (uint64_t failAt = 1; !succeeded && failAt < 200; ++failAt) {
-    HeapResource heap(failAt);
+    HeapResource heap({}, failAt);
     Arena arena(&heap);
     try {
       Value v = readJsonDocument(doc, arena);

@@ -98,7 +98,7 @@ TEST(ParseErrors, PartialsAreNamed) {
   auto partialFailure = [](std::string_view json) {
     HeapResource heap;
     try {
-      renderCall("{% for i in (1..2) %}{% render 'outer' %}{% endfor %}", json, heap);
+      renderCall("{% for i in (1..2) %}{% render 'outer' %}{% endfor %}", json, heap, {});
       return std::string("rendered");
     } catch (const ParseError& e) {
       return e.partial + " " + std::to_string(e.line) + ":" + std::to_string(e.column) + ": " + e.what();

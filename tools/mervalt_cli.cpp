@@ -191,8 +191,9 @@ int main(int argc, char** argv) {
   data->append(mervalt::kJsonPadding, ' ');
   std::pair<char*, std::size_t> out;
   try {
-    mervalt::HeapResource heap;
-    out = mervalt::renderCall(*templateText, std::string_view(*data).substr(0, dataSize), heap, true);
+    mervalt::Limits limits = mervalt::limitsFor(templateText->size(), dataSize);
+    mervalt::HeapResource heap(limits);
+    out = mervalt::renderCall(*templateText, std::string_view(*data).substr(0, dataSize), heap, limits, true);
   } catch (...) {
     std::fprintf(stderr, "%s\n", describeRenderFailure(sources).c_str());
     return kExitRenderFailed;

@@ -20,8 +20,9 @@ extern "C" MERVALT_API int mervalt_render_json(const char* template_ptr, size_t 
   if (!out_ptr || !out_len) return 1;
   if ((!template_ptr && template_len != 0) || (!json_ptr && json_len != 0)) return 1;
   try {
-    mervalt::HeapResource heap;
-    auto [ptr, len] = mervalt::renderCall({template_ptr, template_len}, {json_ptr, json_len}, heap);
+    mervalt::Limits limits = mervalt::limitsFor(template_len, json_len);
+    mervalt::HeapResource heap(limits);
+    auto [ptr, len] = mervalt::renderCall({template_ptr, template_len}, {json_ptr, json_len}, heap, limits);
     *out_ptr = len == 0 ? kEmptyResult : ptr;
     *out_len = len;
     return 0;

@@ -4,14 +4,11 @@
 #include <string_view>
 
 #include "data/value.h"
+#include "render_limits.h"
 
 namespace mervalt {
 
 class Arena;
-
-// Deepest array/object nesting accepted in a document; deeper documents are
-// treated as unreadable, which keeps conversion and display recursion bounded.
-inline constexpr int kMaxJsonDepth = 128;
 
 // How many readable bytes the reader needs after the text. A caller that
 // has them (any values) spares the reader a padded copy of the text.

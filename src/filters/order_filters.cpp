@@ -248,6 +248,8 @@ const std::string_view* keyText(Renderer& r, SortKey& k, bool fold) {
       k.text = fold ? foldCase(r.scratch(), t) : t;
       k.prefix = textPrefix(k.text);
       k.state = TextState::Ready;
+    } catch (const LimitExceeded&) {
+      throw;
     } catch (const std::bad_alloc&) {
       k.state = TextState::Failed;
     }

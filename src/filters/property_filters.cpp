@@ -41,6 +41,8 @@ bool containsText(std::string_view hay, std::string_view needle) {
 std::optional<std::string_view> tryDisplay(Renderer& r, const Value& v) {
   try {
     return r.display(v);
+  } catch (const LimitExceeded&) {
+    throw;
   } catch (const std::bad_alloc&) {
     return std::nullopt;
   }

@@ -140,21 +140,39 @@ Arena::~Arena() {
   }
 }
 
-// Starts a new block big enough for the request: the next size in the
-// doubling sequence, or more for a single large request.
+// Starts a new block for the request: the next size in the doubling
+// sequence. A request larger than that gets a block of its own, of its own
+// size, so that a large text or list is charged what it takes; allocation
+// goes on in the block it was in.
 void* Arena::allocateSlow(std::size_t bytes, std::size_t align) {
-  if (bytes > kMaxCallMemory || align > kMaxCallMemory) throw MemoryLimitError();
+  if (bytes > SIZE_MAX / 4 || align > kBlockAlign) throw std::bad_alloc();
   std::size_t need = bytes + align + sizeof(Block);
-  std::size_t size = nextSize_;
-  while (size < need) size *= 2;
+  bool own = need > nextSize_;
+  std::size_t size = own ? (need + kMinBlock - 1) / kMinBlock * kMinBlock : nextSize_;
   auto* b = static_cast<Block*>(upstream_->allocate(size, kBlockAlign));
   b->previous = blocks_;
   b->size = size;
   blocks_ = b;
-  if (nextSize_ < (std::size_t{1} << 30)) nextSize_ *= 2;
-  cur_ = reinterpret_cast<char*>(b + 1);
+  char* p = reinterpret_cast<char*>(b + 1);
+  if (own) {
+    p += (align - reinterpret_cast<uintptr_t>(p)) & (align - 1);
+#ifdef MERVALT_ASAN
+    ASAN_UNPOISON_MEMORY_REGION(p, bytes);
+#endif
+    return p;
+  }
+  cur_ = p;
   end_ = reinterpret_cast<char*>(b) + size;
+  if (nextSize_ < (std::size_t{1} << 30)) nextSize_ *= 2;
   return allocate(bytes, align);
+}
+
+void Arena::releaseBlocksAfter(const void* block) {
+  while (blocks_ && blocks_ != block) {
+    Block* b = blocks_;
+    blocks_ = b->previous;
+    upstream_->deallocate(b, b->size, kBlockAlign);
+  }
 }
 
 }  // namespace mervalt

@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "render_limits.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define MERVALT_ASAN 1
 #elif defined(__has_feature)
@@ -23,11 +25,6 @@
 
 namespace mervalt {
 
-// The most memory one call may hold (arenas and output together). A template
-// that needs more fails like one that ran out of memory, so that no input can
-// take the whole machine.
-inline constexpr std::size_t kMaxCallMemory = std::size_t{2} << 30;
-
 // Raw blocks that each thread keeps between calls, so that a call reuses
 // memory whose pages are already mapped instead of faulting fresh pages in
 // and handing them back every time. Only blocks of the arena's sizes (powers
@@ -35,12 +32,6 @@ inline constexpr std::size_t kMaxCallMemory = std::size_t{2} << 30;
 // released when the thread ends. Their contents never carry over: a block is
 // raw memory to the arena that takes it next.
 inline constexpr std::size_t kMaxCachedBlockBytes = std::size_t{4} << 20;
-
-// A call that would hold more than kMaxCallMemory. It is a std::bad_alloc, so
-// it fails the call wherever running out of memory does.
-struct MemoryLimitError : std::bad_alloc {
-  const char* what() const noexcept override { return "the call would hold more than its memory limit"; }
-};
 
 // Copies n bytes: short runs, the usual pieces of text, inline with two
 // overlapping moves of a fixed size, longer ones by memcpy. Returns the end
@@ -60,21 +51,22 @@ inline char* copyBytes(char* d, const char* s, std::size_t n) {
   return d + n;
 }
 
-// The heap below every arena of a call. It counts allocations so that tests
-// can make the Nth one fail; in normal use `failAt` is 0 and nothing fails
-// except a real out-of-memory condition. Failure is std::bad_alloc.
+// The heap below every arena of a call. It holds the call to its memory
+// bound, and counts allocations so that tests can make the Nth one fail; in
+// normal use `failAt` is 0 and nothing fails except a real out-of-memory
+// condition or the bound. Failure is std::bad_alloc.
 class HeapResource final : public std::pmr::memory_resource {
  public:
-  explicit HeapResource(uint64_t failAt = 0) : failAt_(failAt) {}
+  explicit HeapResource(const Limits& limits = {}, uint64_t failAt = 0)
+      : failAt_(failAt), limit_(limits.memory), defaultLimit_(limits.isDefault(LimitKind::Memory)) {}
 
   // Counts one allocation of `bytes` and throws std::bad_alloc if it is the
-  // one chosen to fail, or MemoryLimitError if the call would hold more than
-  // kMaxCallMemory.
-  // The output buffer calls this before it grows with realloc.
+  // one chosen to fail, or LimitExceeded if the call would hold more than its
+  // bound. The output buffer calls this before it grows with realloc.
   void charge(std::size_t bytes) {
     ++count_;
     if (failAt_ != 0 && count_ >= failAt_) throw std::bad_alloc();
-    if (bytes > kMaxCallMemory - used_) throw MemoryLimitError();
+    if (bytes > limit_ - used_) throw LimitExceeded(LimitKind::Memory, limit_, defaultLimit_);
     used_ += bytes;
     if (used_ > peak_) peak_ = used_;
   }
@@ -93,7 +85,9 @@ class HeapResource final : public std::pmr::memory_resource {
 
   uint64_t failAt_;
   uint64_t count_ = 0;
-  std::size_t used_ = 0;
+  uint64_t limit_;
+  bool defaultLimit_;
+  uint64_t used_ = 0;
   std::size_t peak_ = 0;
 };
 
@@ -129,16 +123,21 @@ class Arena final : public std::pmr::memory_resource {
   struct Mark {
     const void* block;
     char* cur;
+    char* end;
+    std::size_t nextSize;
   };
-  Mark mark() const { return {blocks_, cur_}; }
-  // Releases what was allocated since `m`, when it all lies in the block that
-  // was current then (memory in later blocks stays until the arena dies).
+  Mark mark() const { return {blocks_, cur_, end_, nextSize_}; }
+  // Releases what was allocated since `m`: the blocks taken since go back
+  // to the heap, and allocation goes on from where it stood.
   void release(Mark m) {
-    if (m.block != blocks_) return;
 #ifdef MERVALT_ASAN
-    ASAN_POISON_MEMORY_REGION(m.cur, static_cast<std::size_t>(cur_ - m.cur));
+    char* used = m.end == end_ ? cur_ : m.end;
+    ASAN_POISON_MEMORY_REGION(m.cur, static_cast<std::size_t>(used - m.cur));
 #endif
+    if (m.block != blocks_) releaseBlocksAfter(m.block);
     cur_ = m.cur;
+    end_ = m.end;
+    nextSize_ = m.nextSize;
   }
 
   // Uninitialised storage for `n` objects of a trivially copyable T; throws
@@ -188,6 +187,7 @@ class Arena final : public std::pmr::memory_resource {
     return this == &other;
   }
   void* allocateSlow(std::size_t bytes, std::size_t align);
+  void releaseBlocksAfter(const void* block);
 
   std::pmr::memory_resource* upstream_;
   Block* blocks_ = nullptr;

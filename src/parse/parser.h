@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "render_limits.h"
 #include "parse/lexer.h"
 #include "parse/names.h"
 #include "data/value.h"
@@ -131,11 +132,6 @@ struct ParseError : std::runtime_error {
   std::optional<SourcePosition> opened;
   std::string partial;
 };
-
-// Deepest nesting of blocks and expressions (parentheses, brackets, property
-// chains, and/or chains, liquid tags) within one template. Deeper templates
-// fail to parse, which keeps every recursion over the tree bounded.
-inline constexpr int kMaxParseDepth = 100;
 
 // The operator of a Comparison or Logical node, read once from its text.
 enum class Operator : uint8_t { Eq, Ne, Lt, Gt, Le, Ge, Contains, And, Or, Unknown };

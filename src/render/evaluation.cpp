@@ -19,11 +19,6 @@ int64_t rangeBound(const Value& v) {
   }
 }
 
-// Ranges are expanded into arrays for filters; beyond this many elements the
-// expansion fails like an allocation that cannot be satisfied.
-constexpr uint64_t kMaxExpandedRange = (uint64_t{1} << 30) / sizeof(Value);
-
-
 }  // namespace
 
 Value Renderer::evaluateExpression(const Node& node) {
@@ -79,9 +74,12 @@ Value Renderer::evaluateFiltered(std::span<const Node> chain) {
 Value Renderer::expandRange(const Value& range) {
   int64_t start = range.rangeStart(), end = range.rangeEnd();
   uint64_t count = end < start ? 0 : static_cast<uint64_t>(end) - static_cast<uint64_t>(start) + 1;
-  if (count > kMaxExpandedRange || (count == 0 && end >= start)) throw std::bad_alloc();
-  chargeWork(count);
+  // Every integer is one Value: the memory and the work are charged before
+  // the first one is written. A count whose size does not fit a size (the
+  // whole 64-bit span among them) is beyond any memory bound.
+  if (count > SIZE_MAX / sizeof(Value) || (count == 0 && end >= start)) exceeded(LimitKind::Memory, limits_.memory);
   Value* items = arena_.allocArray<Value>(count);
+  chargeWork(count);
   for (uint64_t i = 0; i < count; ++i) items[i] = Value::integer(start + static_cast<int64_t>(i));
   return Value::array({items, count});
 }

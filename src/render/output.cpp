@@ -2,6 +2,7 @@
 #include "render/output.h"
 
 #include <cstdint>
+#include <algorithm>
 #include <new>
 
 #include "memory/arena.h"
@@ -31,7 +32,7 @@ void OutputBuffer::reserveForNodes(std::size_t topLevelNodes) {
 }
 
 void OutputBuffer::grow(std::size_t extra) {
-  if (extra > SIZE_MAX - len_) throw OutputLimitError();
+  if (extra > limit_ - len_) throw LimitExceeded(LimitKind::Output, limit_, defaultLimit_);
   std::size_t need = len_ + extra;
   std::size_t cap = cap_;
   while (cap < need) cap = nextCapacity(cap);
@@ -39,7 +40,7 @@ void OutputBuffer::grow(std::size_t extra) {
 }
 
 void OutputBuffer::setCapacity(std::size_t cap) {
-  if (cap > kMaxOutputBytes) throw OutputLimitError();
+  if (cap > limit_) cap = std::max<std::size_t>(limit_, len_);
   heap_.charge(cap > cap_ ? cap - cap_ : 0);
   void* p = std::realloc(data_, cap == 0 ? 1 : cap);
   if (!p) throw std::bad_alloc();

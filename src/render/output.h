@@ -8,26 +8,19 @@
 #include <string_view>
 #include <utility>
 
+#include "render_limits.h"
 #include "memory/arena.h"
 
 namespace mervalt {
 
 class HeapResource;
 
-// The largest output a call may produce; more fails as out of memory.
-inline constexpr std::size_t kMaxOutputBytes = std::size_t{1} << 30;
-
-// An output that would grow beyond kMaxOutputBytes. It is a std::bad_alloc, so
-// it fails the call wherever running out of memory does.
-struct OutputLimitError : std::bad_alloc {
-  const char* what() const noexcept override { return "the output would exceed its limit"; }
-};
-
 // Heap bytes from malloc/realloc, so that the finished buffer can be handed
 // to the caller and released with free(). Grows by capacity/2 + 128.
 class OutputBuffer {
  public:
-  explicit OutputBuffer(HeapResource& heap) : heap_(heap) {}
+  OutputBuffer(HeapResource& heap, const Limits& limits)
+      : heap_(heap), limit_(limits.output), defaultLimit_(limits.isDefault(LimitKind::Output)) {}
   ~OutputBuffer() { std::free(data_); }
   OutputBuffer(const OutputBuffer&) = delete;
   OutputBuffer& operator=(const OutputBuffer&) = delete;
@@ -71,6 +64,8 @@ class OutputBuffer {
   void setCapacity(std::size_t cap);
 
   HeapResource& heap_;
+  uint64_t limit_;
+  bool defaultLimit_;
   char* data_ = nullptr;
   std::size_t len_ = 0;
   std::size_t cap_ = 0;

@@ -6,11 +6,12 @@
 
 namespace mervalt {
 
-Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& names)
+Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& names, const Limits& limits)
     : arena_(arena),
       data_(data),
       output_(output),
       names_(names),
+      limits_(limits),
       scope_(arena.resource()),
       locals_(arena.resource()),
       boundArgs_(arena.resource()),
@@ -22,8 +23,8 @@ Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& na
   scope_.resize(names_.size());
 }
 
-Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output)
-    : Renderer(arena, data, output, *arena.make<NameTable>(arena.resource())) {}
+Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, const Limits& limits)
+    : Renderer(arena, data, output, *arena.make<NameTable>(arena.resource()), limits) {}
 
 void Renderer::renderRoot(const Node& root) {
   // A break or continue outside any loop ends the render quietly.
@@ -172,7 +173,8 @@ void Renderer::renderRaw(const Node& node) {
 }
 
 std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
-                                         HeapResource& heap, bool jsonPadded) {
+                                         HeapResource& heap, const Limits& limits, bool jsonPadded,
+                                         CallStats* stats) {
   // The arena holds a padded copy of the JSON text and its values, the syntax
   // tree and what rendering makes; sizing its first block from the inputs
   // lets a typical call live in one or two blocks.
@@ -180,11 +182,19 @@ std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::str
   Value data = json.empty() ? Value::nil() : readJsonDocument(json, arena, jsonPadded);
   NameTable& names = *arena.make<NameTable>(arena.resource());
   const Node& root = parseTemplate(templateText, arena, names);
-  OutputBuffer output(heap);
+  OutputBuffer output(heap, limits);
   output.reserveForNodes(root.children.size());
-  Renderer renderer(arena, data, output, names);
-  renderer.allowWorkFor(json.size());
-  renderer.renderRoot(root);
+  Renderer renderer(arena, data, output, names, limits);
+  auto report = [&] {
+    if (stats) *stats = CallStats{renderer.workDone(), renderer.iterationsDone()};
+  };
+  try {
+    renderer.renderRoot(root);
+  } catch (...) {
+    report();
+    throw;
+  }
+  report();
   return output.detach();
 }
 

@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "render_limits.h"
 #include "memory/arena.h"
 #include "data/display_text.h"
 #include "parse/names.h"
@@ -26,43 +27,6 @@ namespace mervalt {
 // the nearest loop. Failures (out of memory, a partial that does not parse,
 // nesting too deep) are exceptions and end the whole call.
 enum class Flow : uint8_t { Normal, Break, Continue };
-
-// Rendering nested deeper than this (blocks inside blocks, includes inside
-// includes) fails the call instead of exhausting the stack.
-inline constexpr int kMaxRenderDepth = 100;
-
-// Loop iterations (for, tablerow, include/render "for") and inclusions of one
-// call. A template that needs more fails the call, so that no input can spin
-// for hours on a loop that writes nothing or a partial that includes itself
-// twice per level.
-inline constexpr uint64_t kMaxLoopIterations = 10'000'000;
-
-// The work one call may do, in units: one per node rendered and per
-// expression evaluated, kFilterCallWork per filter applied, and one per
-// element and per kBytesPerWorkUnit bytes of every value that a filter,
-// comparison or output handles and of every partial parsed, and one per
-// integer of a range expanded for a filter. Loops inside
-// loops over filters of long texts multiply their work: this bound keeps any
-// call to a fraction of a second of an optimised build, where the loop bound
-// alone would allow hours.
-inline constexpr uint64_t kMaxRenderWork = 10'000'000;
-// A call also gets this much work per byte of its JSON document, so that a
-// large document can be rendered (and walked several times), while a small
-// input still cannot multiply its work beyond the base bound.
-inline constexpr uint64_t kRenderWorkPerDataByte = 4;
-inline constexpr std::size_t kBytesPerWorkUnit = 16;
-inline constexpr uint64_t kFilterCallWork = 4;  // evaluates arguments, usually makes a value
-
-// A render that went beyond one of the limits above; the call fails.
-struct RenderLimitError : std::runtime_error {
-  using std::runtime_error::runtime_error;
-};
-struct RenderDepthError : RenderLimitError {
-  RenderDepthError() : RenderLimitError("nesting too deep") {}
-};
-struct RenderWorkError : RenderLimitError {
-  RenderWorkError() : RenderLimitError("too much work") {}
-};
 
 // The keys of a forloop object, and of one that also names its parent loop's
 // record (read back by `forloop.parentloop`).
@@ -114,9 +78,9 @@ class Renderer {
   // `arena` holds every Value, key and text made while rendering; `data` is
   // the outermost scope; `names` numbers the names of every template the
   // call renders (the main template is parsed with it first).
-  Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& names);
+  Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& names, const Limits& limits);
   // The same with a table of its own.
-  Renderer(Arena& arena, Value data, OutputBuffer& output);
+  Renderer(Arena& arena, Value data, OutputBuffer& output, const Limits& limits);
 
   // Renders the Root of the main template.
   void renderRoot(const Node& root);
@@ -172,21 +136,18 @@ class Renderer {
   // nothing when the operator must be reported.
   std::optional<Value> evaluateConditionWithInvalidOp(const Node& condition);
 
-  // Counts one loop iteration against kMaxLoopIterations.
+  // Counts one loop iteration or inclusion against its bound.
   void countIteration() {
-    if (++iterations_ > kMaxLoopIterations) throw RenderLimitError("too many loop iterations");
+    if (++iterations_ > limits_.iterations) exceeded(LimitKind::Iterations, limits_.iterations);
   }
-  // Counts work against kMaxRenderWork.
+  // Counts work against its bound.
   void chargeWork(uint64_t units) {
     work_ += units;
-    if (work_ > workLimit_) throw RenderWorkError();
+    if (work_ > limits_.work) exceeded(LimitKind::Work, limits_.work);
   }
-  // Raises the work bound by kRenderWorkPerDataByte for each byte of data.
-  void allowWorkFor(std::size_t dataBytes) {
-    uint64_t extra = dataBytes > UINT64_MAX / kRenderWorkPerDataByte / 2 ? UINT64_MAX / 2
-                                                                           : dataBytes * kRenderWorkPerDataByte;
-    workLimit_ = kMaxRenderWork + extra;
-  }
+  // Work and iterations so far.
+  uint64_t workDone() const { return work_; }
+  uint64_t iterationsDone() const { return iterations_; }
   // The work of handling a value once: its elements, or its bytes.
   static uint64_t workOf(const Value& v) {
     if (v.is(Kind::String)) return v.str().size() / kBytesPerWorkUnit;
@@ -249,16 +210,20 @@ class Renderer {
   void bindLocal(uint32_t slot, const Value& v);
   void unbindLocal(uint32_t slot);
 
+  [[noreturn, gnu::noinline]] void exceeded(LimitKind kind, uint64_t limit) const {
+    throw LimitExceeded(kind, limit, limits_.isDefault(kind));
+  }
+
   Arena& arena_;
   Value data_;
   OutputBuffer& output_;
   NameTable& names_;
+  Limits limits_;
   std::size_t captureFloor_ = 0;  // trimming never reaches below the running capture
   bool keptObject_ = false;       // a loop object was built and kept since the output began
-  int depth_ = 0;
+  uint32_t depth_ = 0;
   uint64_t iterations_ = 0;
   uint64_t work_ = 0;
-  uint64_t workLimit_ = kMaxRenderWork;
 
   Scope scope_;  // assigned and bound variables, by name number
   // Bindings of running includes, which hide every other scope; few, and
@@ -285,12 +250,12 @@ class Renderer {
 };
 
 // Counts one level of render nesting for the lifetime of a scope; throws
-// RenderDepthError beyond kMaxRenderDepth.
+// LimitExceeded beyond the depth bound.
 struct DepthGuard {
   explicit DepthGuard(Renderer& r) : r_(r) {
-    if (++r_.depth_ > kMaxRenderDepth) {
+    if (++r_.depth_ > r_.limits_.depth) {
       --r_.depth_;
-      throw RenderDepthError();
+      r_.exceeded(LimitKind::Depth, r_.limits_.depth);
     }
   }
   ~DepthGuard() { --r_.depth_; }
@@ -299,11 +264,20 @@ struct DepthGuard {
   Renderer& r_;
 };
 
-// Renders one call: reads the JSON, parses, renders. Throws ParseError,
-// RenderDepthError or std::bad_alloc; `heap` is the upstream of every arena.
-// With `jsonPadded`, kJsonPadding readable bytes follow the JSON text (see
-// json_input.h), which spares the call a copy of it.
+// What a call's render did, for tests and tools: filled in also when the
+// render fails (the heap knows the call's peak memory).
+struct CallStats {
+  uint64_t work = 0;
+  uint64_t iterations = 0;
+};
+
+// Renders one call: reads the JSON, parses, renders, within `limits` (the
+// memory bound is the heap's). Throws ParseError, LimitExceeded or
+// std::bad_alloc; `heap` is the upstream of every arena. With `jsonPadded`,
+// kJsonPadding readable bytes follow the JSON text (see json_input.h), which
+// spares the call a copy of it.
 std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
-                                         HeapResource& heap, bool jsonPadded = false);
+                                         HeapResource& heap, const Limits& limits, bool jsonPadded = false,
+                                         CallStats* stats = nullptr);
 
 }  // namespace mervalt
