@@ -58,8 +58,10 @@ void checkPosition(std::string_view source, uint32_t line, uint32_t column) {
 int treeDepth(const mervalt::Node& node, int limit) {
   if (limit == 0) return 1;
   int deepest = 0;
-  for (const auto* list : {&node.children, &node.args})
-    for (const mervalt::Node& child : *list) {
+  std::span<const mervalt::Node> args =
+      node.kind == mervalt::NodeKind::Filter ? node.filterArgs() : std::span<const mervalt::Node>();
+  for (std::span<const mervalt::Node> list : {node.children, args})
+    for (const mervalt::Node& child : list) {
       int d = treeDepth(child, limit - 1);
       if (d > deepest) deepest = d;
     }
@@ -73,8 +75,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   checkTokens(source);
   mervalt::HeapResource heap;
   mervalt::Arena arena(&heap);
+  mervalt::NameTable names(arena.resource());
   try {
-    const mervalt::Node& root = mervalt::parseTemplate(source, arena);
+    const mervalt::Node& root = *mervalt::parseTemplate(source, arena, names).root;
     const int bound = kTreeLevelsPerNesting * (mervalt::kMaxParseDepth + 1);
     if (treeDepth(root, bound + 1) > bound) fail("syntax tree deeper than the nesting bound allows");
   } catch (const mervalt::ParseError& e) {

@@ -14,6 +14,7 @@
 #include "data/json_input.h"
 #include "mervalt.h"
 #include "parse/parser.h"
+#include "api/call.h"
 #include "render/renderer.h"
 
 namespace {

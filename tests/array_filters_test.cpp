@@ -13,6 +13,7 @@
 #include "memory/arena.h"
 #include "filters/filters.h"
 #include "render/output.h"
+#include "api/call.h"
 #include "render/renderer.h"
 #include "data/value.h"
 
@@ -127,7 +128,8 @@ class ArrayFiltersTest : public ::testing::Test {
   HeapResource heap;
   Arena arena{&heap};
   OutputBuffer output{heap, {}};
-  Renderer r{arena, Value::nil(), output, {}};
+  NameTable names{arena.resource()};
+  Renderer r{arena, Value::nil(), output, names, {}};
   std::mt19937_64 rng{12345};
 };
 

@@ -12,6 +12,7 @@
 #include "mervalt.h"
 #include "memory/arena.h"
 #include "parse/parser.h"
+#include "api/call.h"
 #include "render/renderer.h"
 #include "small_stack.h"
 

@@ -9,6 +9,7 @@
 #include "memory/arena.h"
 #include "mervalt.h"
 #include "render/output.h"
+#include "api/call.h"
 #include "render/renderer.h"
 
 namespace {
@@ -16,17 +17,19 @@ namespace {
 TEST(TemplateCache, EachDistinctSourceIsParsedOnce) {
   mervalt::HeapResource heap;
   mervalt::Arena arena(&heap);
-  mervalt::OutputBuffer out(heap, {});
-  mervalt::Renderer r(arena, mervalt::Value(), out, {});
+  mervalt::NameTable names(arena.resource());
+  mervalt::Partials partials(arena, names, nullptr);
 
   std::string a = "{% if x %}{{ x }}{% endif %}";
   std::string sameBytes = a;  // another buffer with equal contents
   std::string other = "{{ y }}";
-  const mervalt::Node& first = r.parseCached(a);
-  EXPECT_EQ(&r.parseCached(a), &first);
-  EXPECT_EQ(&r.parseCached(sameBytes), &first);
-  EXPECT_NE(&r.parseCached(other), &first);
-  EXPECT_EQ(first.children.size(), 1u);
+  const mervalt::PartialTree& first = partials.parse(a);
+  EXPECT_EQ(partials.seen(a), &first);
+  EXPECT_EQ(partials.seen(sameBytes), nullptr);
+  EXPECT_EQ(&partials.parse(sameBytes), &first);
+  EXPECT_EQ(partials.seen(sameBytes), &first);
+  EXPECT_NE(&partials.parse(other), &first);
+  EXPECT_EQ(first.tree.root->children.size(), 1u);
 }
 
 // The result code of one call made on a thread with a small stack.

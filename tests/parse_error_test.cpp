@@ -6,6 +6,7 @@
 
 #include "memory/arena.h"
 #include "parse/parser.h"
+#include "api/call.h"
 #include "render/renderer.h"
 
 namespace mervalt {
@@ -15,8 +16,9 @@ namespace {
 std::string failure(std::string_view source) {
   HeapResource heap;
   Arena arena(&heap);
+  NameTable names(arena.resource());
   try {
-    parseTemplate(source, arena);
+    parseTemplate(source, arena, names);
     return "parsed";
   } catch (const ParseError& e) {
     return std::to_string(e.line) + ":" + std::to_string(e.column) + ": " + e.what();

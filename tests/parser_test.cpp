@@ -7,7 +7,7 @@
 
 #include "small_stack.h"
 #include "memory/arena.h"
-#include "filters/dispatch.h"
+#include "filters/filter_table.h"
 #include "parse/parser.h"
 
 namespace mervalt {
@@ -20,9 +20,42 @@ const char* kindName(NodeKind k) {
       "Unless",  "Elsif",     "Else",      "For",       "Assign",   "Capture",  "Case",    "When",
       "Cycle",   "Increment", "Decrement", "Tablerow",  "Include",  "Render",   "Raw",     "Comment",
       "InlineComment", "Liquid", "Echo",   "Break",     "Continue", "Ifchanged", "Doc",    "Arg",
-      "Cmp",     "Logical",   "Unused42",  "Filtered",
+      "Cmp",     "Logical",   "Filtered",
   };
   return kNames[static_cast<int>(k)];
+}
+
+// The main text of a node, its name (a filter's, an alias) and its operator.
+struct Texts {
+  std::string_view text, name, op, invalidOp;
+};
+
+Texts textsOf(const Node& n) {
+  switch (n.kind) {
+    case NodeKind::Text:
+    case NodeKind::Raw: return {n.text.content, {}, {}, {}};
+    case NodeKind::Variable: return {n.variable.name, {}, {}, {}};
+    case NodeKind::String:
+    case NodeKind::Integer:
+    case NodeKind::Float:
+    case NodeKind::Boolean: return {n.literal.text, {}, {}, {}};
+    case NodeKind::Property: return {n.property.member, {}, {}, {}};
+    case NodeKind::Filter: return {{}, n.filter.name, {}, {}};
+    case NodeKind::NamedArgument: return {n.argument.key, n.argument.alias, {}, {}};
+    case NodeKind::For:
+    case NodeKind::Tablerow: return {n.loop.variable, {}, {}, n.kind == NodeKind::For ? "" : ""};
+    case NodeKind::Assign:
+    case NodeKind::Capture: return {n.target.name, {}, {}, {}};
+    case NodeKind::Cycle: return {n.cycle.group, {}, {}, {}};
+    case NodeKind::Increment:
+    case NodeKind::Decrement: return {n.counter.name, {}, {}, {}};
+    case NodeKind::Comparison:
+    case NodeKind::Logical: return {{}, {}, n.op.text, {}};
+    case NodeKind::If:
+    case NodeKind::Unless:
+    case NodeKind::Elsif: return {{}, {}, {}, n.condition.invalidOperator};
+    default: return {};
+  }
 }
 
 // Kind, then "text" (always shown for variables), then :name, the operator,
@@ -30,10 +63,11 @@ const char* kindName(NodeKind k) {
 // filter arguments in (...).
 std::string dump(const Node& n) {
   std::string s = kindName(n.kind);
-  if (!n.text.empty() || n.kind == NodeKind::Variable) s += "\"" + std::string(n.text) + "\"";
-  if (!n.name.empty()) s += ":" + std::string(n.name);
-  if (!n.op.empty()) s += " " + std::string(n.op);
-  if (!n.invalidOp.empty()) s += " !" + std::string(n.invalidOp);
+  Texts t = textsOf(n);
+  if (!t.text.empty() || n.kind == NodeKind::Variable) s += "\"" + std::string(t.text) + "\"";
+  if (!t.name.empty()) s += ":" + std::string(t.name);
+  if (!t.op.empty()) s += " " + std::string(t.op);
+  if (!t.invalidOp.empty()) s += " !" + std::string(t.invalidOp);
   std::string flags;
   if (n.trimLeft) flags += " l";
   if (n.trimRight) flags += " r";
@@ -46,7 +80,7 @@ std::string dump(const Node& n) {
     return out;
   };
   if (!n.children.empty()) s += "[" + list(n.children) + "]";
-  if (n.kind == NodeKind::Filter) s += "(" + list(n.args) + ")";
+  if (n.kind == NodeKind::Filter) s += "(" + list(n.filterArgs()) + ")";
   return s;
 }
 
@@ -54,8 +88,9 @@ std::string dump(const Node& n) {
 std::string parsed(std::string_view source) {
   HeapResource heap;
   Arena arena(&heap);
+  NameTable names(arena.resource());
   try {
-    const Node& root = parseTemplate(source, arena);
+    const Node& root = *parseTemplate(source, arena, names).root;
     std::string out;
     for (const Node& c : root.children) out += (out.empty() ? "" : ", ") + dump(c);
     return out;
@@ -125,12 +160,12 @@ TEST(Parser, Conditions) {
        "If[Logical or[Cmp ==[Variable\"a\", Integer\"1\"], Cmp contains[Variable\"b\", String\"x\"]]]"},
       {"{% if a <> b %}{% endif %}", "If[Cmp <>[Variable\"a\", Variable\"b\"]]"},
       // One comparison per operand: the rest is an invalid operator.
-      {"{% if a == b == c %}x{% endif %}", "If[Cmp == !==[Variable\"a\", Variable\"b\"], Text\"x\"]"},
-      {"{% if a = b %}x{% endif %}", "If[Variable\"a\" !=, Text\"x\"]"},
-      {"{% if a ! b %}x{% endif %}", "If[Variable\"a\" !!, Text\"x\"]"},
+      {"{% if a == b == c %}x{% endif %}", "If !==[Cmp ==[Variable\"a\", Variable\"b\"], Text\"x\"]"},
+      {"{% if a = b %}x{% endif %}", "If !=[Variable\"a\", Text\"x\"]"},
+      {"{% if a ! b %}x{% endif %}", "If !![Variable\"a\", Text\"x\"]"},
       {"{% if a # note %}x{% endif %}", "If[Variable\"a\", Text\"x\"]"},
       {"{% if a %}x{% elsif b junk %}y{% endif %}",
-       "If[Variable\"a\", Text\"x\", Elsif[Variable\"b\" !junk, Text\"y\"]]"},
+       "If[Variable\"a\", Text\"x\", Elsif !junk[Variable\"b\", Text\"y\"]]"},
   });
 }
 
@@ -276,9 +311,10 @@ TEST(Parser, LiteralConstants) {
       "{% echo 42 %}{% echo -7 %}{% echo 99999999999999999999 %}{% echo 2.5 %}{% echo -0.125 %}"
       "{% echo 1" + std::string(400, '0') + ".5 %}{% echo true %}{% echo false %}{% echo 's' %}"
       "{% echo nil %}{% echo empty %}{% echo blank %}";
-  const Node& root = parseTemplate(source, arena);
+  NameTable names(arena.resource());
+  const Node& root = *parseTemplate(source, arena, names).root;
   ASSERT_EQ(root.children.size(), 12u);
-  auto constant = [&](std::size_t i) { return root.children[i].children[0].constant; };
+  auto constant = [&](std::size_t i) { return root.children[i].children[0].literal.value; };
   EXPECT_EQ(constant(0).asInt(), 42);
   EXPECT_EQ(constant(1).asInt(), -7);
   EXPECT_TRUE(constant(2).is(Kind::Integer));
@@ -299,11 +335,12 @@ TEST(Parser, LiteralConstants) {
 TEST(Parser, FiltersAreLookedUpOnce) {
   HeapResource heap;
   Arena arena(&heap);
-  const Node& out = parseTemplate("{{ a | upcase | no_such_filter }}", arena).children[0];
+  NameTable names(arena.resource());
+  const Node& out = parseTemplate("{{ a | upcase | no_such_filter }}", arena, names).root->children[0];
   ASSERT_EQ(out.children.size(), 3u);
-  EXPECT_EQ(out.children[1].filter, findFilter("upcase"));
-  EXPECT_NE(out.children[1].filter, nullptr);
-  EXPECT_EQ(out.children[2].filter, nullptr);
+  EXPECT_EQ(out.children[1].filter.id, findFilterId("upcase"));
+  EXPECT_NE(out.children[1].filter.id, kUnknownFilter);
+  EXPECT_EQ(out.children[2].filter.id, kUnknownFilter);
 }
 
 // ---- the nesting bound ----

@@ -8,6 +8,7 @@
 #include "memory/arena.h"
 #include "render/output.h"
 #include "parse/parser.h"
+#include "api/call.h"
 #include "render/renderer.h"
 
 namespace mervalt::cli {

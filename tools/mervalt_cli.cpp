@@ -15,6 +15,7 @@
 #include "data/json_check.h"
 #include "data/json_input.h"
 #include "mervalt.h"
+#include "api/call.h"
 #include "render/renderer.h"
 
 namespace {

@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "memory/arena.h"
+#include "api/call.h"
 #include "render/renderer.h"
 
 namespace {

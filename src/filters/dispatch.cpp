@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "filters/filter_table.h"
 #include "filters/filters.h"
 
 namespace mervalt {
@@ -23,74 +24,81 @@ Value noArgs(Renderer& r, const Value& in, std::span<const Node>) {
 struct FilterEntry {
   std::string_view name;
   FilterFn fn;
+  EmitFn emit;  // writes the result straight into the output, when it can
 };
 
 // Sorted by name length, so that a lookup compares only names of its length.
 constexpr std::array<FilterEntry, 63> kFilters{{
-    {"t", noArgs<filterT>},
-    {"md5", noArgs<filterMd5>},
-    {"has", filterHas},
-    {"sum", filterSum},
-    {"map", filterMap},
-    {"abs", noArgs<filterAbs>},
-    {"json", noArgs<filterJson>},
-    {"plus", filterPlus},
-    {"uniq", filterUniq},
-    {"find", filterFind},
-    {"sort", filterSort},
-    {"last", noArgs<filterLast>},
-    {"ceil", noArgs<filterCeil>},
-    {"size", noArgs<filterSize>},
-    {"join", filterJoin},
-    {"date", filterDate},
-    {"split", filterSplit},
-    {"times", filterTimes},
-    {"minus", filterMinus},
-    {"strip", noArgs<filterStrip>},
-    {"slice", filterSlice},
-    {"first", noArgs<filterFirst>},
-    {"floor", noArgs<filterFloor>},
-    {"round", filterRound},
-    {"where", filterWhere},
-    {"lstrip", noArgs<filterLstrip>},
-    {"sha256", noArgs<filterSha256>},
-    {"reject", filterReject},
-    {"modulo", filterModulo},
-    {"append", filterAppend},
-    {"remove", filterRemove},
-    {"upcase", noArgs<filterUpcase>},
-    {"escape", noArgs<filterEscape>},
-    {"rstrip", noArgs<filterRstrip>},
-    {"concat", filterConcat},
-    {"prepend", filterPrepend},
-    {"replace", filterReplace},
-    {"reverse", noArgs<filterReverse>},
-    {"compact", filterCompact},
-    {"at_most", filterAtMost},
-    {"default", filterDefault},
-    {"downcase", noArgs<filterDowncase>},
-    {"truncate", filterTruncate},
-    {"at_least", filterAtLeast},
-    {"strip_html", noArgs<filterStripHtml>},
-    {"find_index", filterFindIndex},
-    {"url_decode", noArgs<filterUrlDecode>},
-    {"divided_by", filterDividedBy},
-    {"url_encode", noArgs<filterUrlEncode>},
-    {"capitalize", noArgs<filterCapitalize>},
-    {"remove_last", filterRemoveLast},
-    {"escape_once", noArgs<filterEscapeOnce>},
-    {"sort_natural", filterSortNatural},
-    {"replace_last", filterReplaceLast},
-    {"remove_first", filterRemoveFirst},
-    {"replace_first", filterReplaceFirst},
-    {"newline_to_br", noArgs<filterNewlineToBr>},
-    {"base64_decode", noArgs<filterBase64Decode>},
-    {"base64_encode", noArgs<filterBase64Encode>},
-    {"truncatewords", filterTruncatewords},
-    {"strip_newlines", noArgs<filterStripNewlines>},
-    {"base64_url_safe_encode", noArgs<filterBase64UrlSafeEncode>},
-    {"base64_url_safe_decode", noArgs<filterBase64UrlSafeDecode>},
+    {"t", noArgs<filterT>, nullptr},
+    {"md5", noArgs<filterMd5>, nullptr},
+    {"has", filterHas, nullptr},
+    {"sum", filterSum, nullptr},
+    {"map", filterMap, nullptr},
+    {"abs", noArgs<filterAbs>, nullptr},
+    {"json", noArgs<filterJson>, nullptr},
+    {"plus", filterPlus, nullptr},
+    {"uniq", filterUniq, nullptr},
+    {"find", filterFind, nullptr},
+    {"sort", filterSort, nullptr},
+    {"last", noArgs<filterLast>, nullptr},
+    {"ceil", noArgs<filterCeil>, nullptr},
+    {"size", noArgs<filterSize>, nullptr},
+    {"join", filterJoin, emitJoin},
+    {"date", filterDate, nullptr},
+    {"split", filterSplit, nullptr},
+    {"times", filterTimes, nullptr},
+    {"minus", filterMinus, nullptr},
+    {"strip", noArgs<filterStrip>, nullptr},
+    {"slice", filterSlice, nullptr},
+    {"first", noArgs<filterFirst>, nullptr},
+    {"floor", noArgs<filterFloor>, nullptr},
+    {"round", filterRound, nullptr},
+    {"where", filterWhere, nullptr},
+    {"lstrip", noArgs<filterLstrip>, nullptr},
+    {"sha256", noArgs<filterSha256>, nullptr},
+    {"reject", filterReject, nullptr},
+    {"modulo", filterModulo, nullptr},
+    {"append", filterAppend, emitAppend},
+    {"remove", filterRemove, nullptr},
+    {"upcase", noArgs<filterUpcase>, emitUpcase},
+    {"escape", noArgs<filterEscape>, emitEscape},
+    {"rstrip", noArgs<filterRstrip>, nullptr},
+    {"concat", filterConcat, nullptr},
+    {"prepend", filterPrepend, emitPrepend},
+    {"replace", filterReplace, nullptr},
+    {"reverse", noArgs<filterReverse>, nullptr},
+    {"compact", filterCompact, nullptr},
+    {"at_most", filterAtMost, nullptr},
+    {"default", filterDefault, nullptr},
+    {"downcase", noArgs<filterDowncase>, emitDowncase},
+    {"truncate", filterTruncate, emitTruncate},
+    {"at_least", filterAtLeast, nullptr},
+    {"strip_html", noArgs<filterStripHtml>, nullptr},
+    {"find_index", filterFindIndex, nullptr},
+    {"url_decode", noArgs<filterUrlDecode>, nullptr},
+    {"divided_by", filterDividedBy, nullptr},
+    {"url_encode", noArgs<filterUrlEncode>, nullptr},
+    {"capitalize", noArgs<filterCapitalize>, emitCapitalize},
+    {"remove_last", filterRemoveLast, nullptr},
+    {"escape_once", noArgs<filterEscapeOnce>, nullptr},
+    {"sort_natural", filterSortNatural, nullptr},
+    {"replace_last", filterReplaceLast, nullptr},
+    {"remove_first", filterRemoveFirst, nullptr},
+    {"replace_first", filterReplaceFirst, nullptr},
+    {"newline_to_br", noArgs<filterNewlineToBr>, nullptr},
+    {"base64_decode", noArgs<filterBase64Decode>, nullptr},
+    {"base64_encode", noArgs<filterBase64Encode>, nullptr},
+    {"truncatewords", filterTruncatewords, nullptr},
+    {"strip_newlines", noArgs<filterStripNewlines>, nullptr},
+    {"base64_url_safe_encode", noArgs<filterBase64UrlSafeEncode>, nullptr},
+    {"base64_url_safe_decode", noArgs<filterBase64UrlSafeDecode>, nullptr},
 }};
+
+constexpr std::array<std::string_view, kFilters.size()> kFilterNames = [] {
+  std::array<std::string_view, kFilters.size()> names{};
+  for (std::size_t i = 0; i < kFilters.size(); ++i) names[i] = kFilters[i].name;
+  return names;
+}();
 
 constexpr std::size_t kMaxNameLength = 22;
 
@@ -168,23 +176,20 @@ std::optional<double> readDecimal(std::string_view s) {
 
 }  // namespace
 
-FilterFn findFilter(std::string_view name) {
-  if (name.empty() || name.size() > kMaxNameLength) return nullptr;
+FilterId findFilterId(std::string_view name) {
+  if (name.empty() || name.size() > kMaxNameLength) return kUnknownFilter;
   for (std::size_t i = kBuckets[name.size()]; i < kBuckets[name.size() + 1]; ++i)
-    if (kFilters[i].name == name) return kFilters[i].fn;
-  return nullptr;
+    if (kFilters[i].name == name) return static_cast<FilterId>(i);
+  return kUnknownFilter;
 }
 
-EmitFn findEmitter(std::string_view name) {
-  static constexpr std::pair<std::string_view, EmitFn> kEmitters[] = {
-      {"escape", emitEscape},     {"join", emitJoin},         {"truncate", emitTruncate},
-      {"append", emitAppend},     {"prepend", emitPrepend},   {"upcase", emitUpcase},
-      {"downcase", emitDowncase}, {"capitalize", emitCapitalize},
-  };
-  for (const auto& [n, fn] : kEmitters)
-    if (n == name) return fn;
-  return nullptr;
-}
+bool filterEmits(FilterId id) { return id < kFilters.size() && kFilters[id].emit != nullptr; }
+
+std::span<const std::string_view> filterNames() { return kFilterNames; }
+
+FilterFn filterFunction(FilterId id) { return id < kFilters.size() ? kFilters[id].fn : nullptr; }
+
+EmitFn filterEmitter(FilterId id) { return id < kFilters.size() ? kFilters[id].emit : nullptr; }
 
 // The slow half of toNumber: strings by their numeric prefix, the rest 0.
 double textToNumber(const Value& v) {
@@ -225,7 +230,7 @@ Value filterDefault(Renderer& r, const Value& in, Args args) {
   bool allowFalse = false;
   const Node* fallback = nullptr;
   for (const Node& a : args) {
-    if (a.kind == NodeKind::NamedArgument && a.text == "allow_false") {
+    if (a.kind == NodeKind::NamedArgument && a.argument.key == "allow_false") {
       if (!a.children.empty()) allowFalse = isTruthy(r.evaluate(a.children[0]));
     } else if (!fallback) {
       fallback = &a;

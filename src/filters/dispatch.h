@@ -6,15 +6,17 @@
 #include <span>
 #include <string_view>
 
-#include "parse/parser.h"
+#include "filters/filters.h"
+#include "parse/node.h"
 #include "render/renderer.h"
 #include "data/value.h"
 
 namespace mervalt {
 
-// The handler of a filter name, or null for a name that is not in the table
-// (exact, case-sensitive match). Unknown filters pass their input through.
-FilterFn findFilter(std::string_view name);
+// The handler and the emitter (null when there is none) of a filter number
+// from the table (filter_table.h); null for kUnknownFilter.
+FilterFn filterFunction(FilterId id);
+EmitFn filterEmitter(FilterId id);
 
 // Numeric view of a value: integers and floats as doubles, strings by their
 // longest numeric prefix, everything else 0.

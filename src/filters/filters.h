@@ -5,7 +5,7 @@
 
 #include <span>
 
-#include "parse/parser.h"
+#include "parse/node.h"
 #include "data/value.h"
 
 namespace mervalt {
@@ -13,11 +13,13 @@ namespace mervalt {
 class Renderer;
 using Args = std::span<const Node>;
 
+// A filter's handler: its input and its arguments (unevaluated: a handler
+// evaluates them when and in the order its rules say).
+using FilterFn = Value (*)(Renderer& r, const Value& input, Args args);
 // The last filter of an output may write its result's display text straight
 // into the output instead of building the result first. An emitter writes
 // exactly the display text of what its filter returns.
 using EmitFn = void (*)(Renderer& r, const Value& input, Args args);
-EmitFn findEmitter(std::string_view name);
 void emitEscape(Renderer& r, const Value& in, Args args);
 void emitJoin(Renderer& r, const Value& in, Args args);
 void emitTruncate(Renderer& r, const Value& in, Args args);

@@ -10,6 +10,8 @@ namespace mervalt::detail {
 
 // Each handler takes the tag name and pushes exactly one node.
 void Parser::parseTag() {
+  SourcePosition outer = tagAt_;
+  tagAt_ = here();
   bool trimLeft = take().kind == K::TagOpenTrim;
   std::size_t self = stack_.size();
   switch (kind()) {
@@ -26,8 +28,8 @@ void Parser::parseTag() {
     case K::KwAssign: parseAssign(); break;
     case K::KwEcho: parseEcho(); break;
     case K::KwCycle: parseCycle(); break;
-    case K::KwIncrement: parseNamed(NodeKind::Increment); break;
-    case K::KwDecrement: parseNamed(NodeKind::Decrement); break;
+    case K::KwIncrement: parseCounter(NodeKind::Increment); break;
+    case K::KwDecrement: parseCounter(NodeKind::Decrement); break;
     case K::KwBreak: parseBare(NodeKind::Break); break;
     case K::KwContinue: parseBare(NodeKind::Continue); break;
     case K::Hash: parseBare(NodeKind::InlineComment); break;
@@ -37,6 +39,7 @@ void Parser::parseTag() {
     default: failMisplacedTag();  // unknown names, misplaced else/when/end tags, "{% %}"
   }
   at(self).trimLeft = trimLeft;
+  tagAt_ = outer;
 }
 
 // The condition of if/elsif/unless and the tag close after it. In if and
@@ -50,7 +53,7 @@ void Parser::parseCondition(std::size_t owner, bool strict) {
     return;
   }
   if (strict) failInTag();
-  top().invalidOp = cur().text;
+  at(owner).condition = ConditionData{cur().text};
   at(owner).trimRight = skipToClose();
 }
 
@@ -58,7 +61,8 @@ void Parser::parseCondition(std::size_t owner, bool strict) {
 void Parser::parseIf(NodeKind kind) {
   take();
   Level level(*this);
-  std::size_t self = open(kind);
+  std::size_t self = open(kind, tagAt_);
+  at(self).condition = ConditionData{};
   parseCondition(self, kind == NodeKind::Unless);
   parseIfBody(self, kind == NodeKind::If ? K::KwEndif : K::KwEndunless);
   close(self);
@@ -84,10 +88,12 @@ void Parser::parseIfBody(std::size_t head, K endKeyword) {
 
 // elsif -> condition body...; else -> junk* body...
 void Parser::parseBranch(std::size_t head, K endKeyword) {
+  SourcePosition where = here();
   bool trimLeft = take().kind == K::TagOpenTrim;
   Level level(*this);
   bool isElsif = take().kind == K::KwElsif;
-  std::size_t self = open(isElsif ? NodeKind::Elsif : NodeKind::Else);
+  std::size_t self = open(isElsif ? NodeKind::Elsif : NodeKind::Else, where);
+  if (isElsif) at(self).condition = ConditionData{};
   at(self).trimLeft = trimLeft;
   if (isElsif)
     parseCondition(self, false);
@@ -115,9 +121,10 @@ void Parser::parseBodyUntil(std::size_t head, K endKeyword, bool allowElse) {
 
 // The else of a for loop; it may hold a further else.
 void Parser::parseLoopElse(std::size_t head, K endKeyword) {
+  SourcePosition where = here();
   take();
   take();
-  std::size_t self = open(NodeKind::Else);
+  std::size_t self = open(NodeKind::Else, where);
   expectClose(self);
   Level level(*this);
   parseBodyUntil(head, endKeyword, true);
@@ -128,7 +135,7 @@ void Parser::parseLoopElse(std::size_t head, K endKeyword) {
 void Parser::parseCase() {
   take();
   Level level(*this);
-  std::size_t self = open(NodeKind::Case);
+  std::size_t self = open(NodeKind::Case, tagAt_);
   parsePrimary();
   while (!isTagClose(kind()) && kind() != K::EndOfInput) take();
   expectClose(self);
@@ -162,9 +169,10 @@ void Parser::parseCaseBody(std::size_t self) {
 
 // when -> primary { ("," | or) [or] primary } junk* close body...
 void Parser::parseWhen() {
+  SourcePosition where = here();
   bool trimLeft = take().kind == K::TagOpenTrim;
   take();
-  std::size_t self = open(NodeKind::When);
+  std::size_t self = open(NodeKind::When, where);
   at(self).trimLeft = trimLeft;
   for (;;) {
     parsePrimary();
@@ -180,9 +188,10 @@ void Parser::parseWhen() {
 }
 
 void Parser::parseCaseElse() {
+  SourcePosition where = here();
   bool trimLeft = take().kind == K::TagOpenTrim;
   take();
-  std::size_t self = open(NodeKind::Else);
+  std::size_t self = open(NodeKind::Else, where);
   at(self).trimLeft = trimLeft;
   expectClose(self);
   parseWhenBody();
@@ -203,10 +212,10 @@ void Parser::parseWhenBody() {
 void Parser::parseFor() {
   take();
   Level level(*this);
-  std::size_t self = open(NodeKind::For);
+  std::size_t self = open(NodeKind::For, tagAt_);
   if (kind() != K::Identifier) failExpected("a loop variable");
-  at(self).text = take().text;
-  numberName(self);
+  std::string_view variable = take().text;
+  at(self).loop = LoopData{variable, number(variable), newMemo()};
   expect(K::KwIn);
   parseLogical();
   if (kind() == K::Comma) take();
@@ -223,10 +232,10 @@ void Parser::parseFor() {
 void Parser::parseTablerow() {
   take();
   Level level(*this);
-  std::size_t self = open(NodeKind::Tablerow);
+  std::size_t self = open(NodeKind::Tablerow, tagAt_);
   if (kind() != K::Identifier) failExpected("a loop variable");
-  at(self).text = take().text;
-  numberName(self);
+  std::string_view variable = take().text;
+  at(self).loop = LoopData{variable, number(variable), kNoMemo};
   expect(K::KwIn);
   parseLogical();
   for (K k = kind(); k == K::KwLimit || k == K::KwOffset || k == K::KwCols; k = kind())
@@ -239,12 +248,14 @@ void Parser::parseTablerow() {
 // param -> reversed | name ":" ( primary | continue )
 void Parser::parseLoopParameter(bool forLoop) {
   const Token& t = take();
-  std::size_t self = open(NodeKind::NamedArgument, t.text);
+  std::size_t self = open(NodeKind::NamedArgument, positionOf(t));
+  at(self).argument = ArgumentData{t.text, {}, 0};
   if (t.kind == K::KwReversed) return;
   expect(K::Colon);
-  if (forLoop && t.kind == K::KwOffset && kind() == K::KwContinue)
-    pushString(take().text);
-  else
+  if (forLoop && t.kind == K::KwOffset && kind() == K::KwContinue) {
+    SourcePosition where = here();
+    pushString(where, take().text);
+  } else
     parsePrimary();
   close(self);
 }
@@ -252,15 +263,14 @@ void Parser::parseLoopParameter(bool forLoop) {
 // capture -> (String | Integer | name) close body... endcapture
 void Parser::parseCapture() {
   take();
-  std::size_t self = open(NodeKind::Capture);
+  std::size_t self = open(NodeKind::Capture, tagAt_);
   K k = kind();
   if (k != K::String && k != K::Integer && k != K::Identifier) failExpected("a variable name");
   std::string_view name = take().text;
   // A string whose contents are themselves quoted names the inner text.
   if (k == K::String && name.size() >= 2 && (name.front() == '\'' || name.front() == '"'))
     name = name.substr(1, name.size() - 2);
-  at(self).text = name;
-  numberName(self);
+  at(self).target = TargetData{name, number(name)};
   expectClose(self);
   Level level(*this);
   parseBodyUntil(self, K::KwEndcapture, false);
@@ -269,7 +279,7 @@ void Parser::parseCapture() {
 
 void Parser::parseIfchanged() {
   take();
-  std::size_t self = open(NodeKind::Ifchanged);
+  std::size_t self = open(NodeKind::Ifchanged, tagAt_);
   expectClose(self);
   Level level(*this);
   parseBodyUntil(self, K::KwEndifchanged, false);
@@ -280,7 +290,7 @@ void Parser::parseIfchanged() {
 // inside a raw block within the comment do not count.
 void Parser::parseComment() {
   take();
-  std::size_t self = open(NodeKind::Comment);
+  std::size_t self = open(NodeKind::Comment, tagAt_);
   at(self).trimRight = skipToClose();
   int64_t open = 1;
   bool inRaw = false;
@@ -307,7 +317,7 @@ void Parser::parseComment() {
 // Drops everything up to the first enddoc; docs do not nest.
 void Parser::parseDoc() {
   take();
-  std::size_t self = open(NodeKind::Doc);
+  std::size_t self = open(NodeKind::Doc, tagAt_);
   expectClose(self);
   for (K k = kind(); k != K::EndOfInput; k = kind()) {
     if (isTagOpen(k) && kindAt(1) == K::KwEnddoc) {
@@ -323,9 +333,9 @@ void Parser::parseDoc() {
 // The scanner has already cut the body into one RawText token.
 void Parser::parseRaw() {
   take();
-  std::size_t self = open(NodeKind::Raw);
+  std::size_t self = openText(NodeKind::Raw, tagAt_, {});
   expectClose(self);
-  if (kind() == K::RawText) at(self).text = take().text;
+  if (kind() == K::RawText) at(self).text = TextData{take().text};
   if (isTagOpen(kind()) && kindAt(1) == K::KwEndraw) {
     at(self).endTrimLeft = take().kind == K::TagOpenTrim;
     take();

@@ -1,10 +1,9 @@
 // parse_simple_tags.cpp: the tags without a body (assign, echo, cycle,
 // increment and decrement, break, continue, the inline comment, include and
 // render) and the liquid tag, whose lines are parsed as tags of their own.
+#include <algorithm>
 #include <cstring>
 
-#include "filters/dispatch.h"
-#include "filters/filters.h"
 #include "parse/parse_messages.h"
 #include "parse/parser_impl.h"
 
@@ -27,16 +26,76 @@ void forEachLiquidStatement(std::string_view body, F f) {
   }
 }
 
+// "{% statement %}" for every statement, concatenated, in the arena.
+std::string_view rewriteLiquidBody(Arena& arena, std::string_view body) {
+  std::size_t total = 0;
+  forEachLiquidStatement(body, [&](std::string_view s) { total += s.size() + 6; });
+  if (total == 0) return {};
+  char* out = arena.allocArray<char>(total);
+  std::size_t at = 0;
+  forEachLiquidStatement(body, [&](std::string_view s) {
+    std::memcpy(out + at, "{% ", 3);
+    std::memcpy(out + at + 3, s.data(), s.size());
+    std::memcpy(out + at + 3 + s.size(), " %}", 3);
+    at += s.size() + 6;
+  });
+  return {out, total};
+}
+
+// Moves the tokens of a rewritten liquid body (one line: "{% " statement
+// " %}" for each statement) to where their statements stand in the body
+// token `body`. A token within a statement keeps its place in it; one in
+// the added delimiters goes to the statement's start.
+void relocateLiquidTokens(std::vector<Token>& tokens, const Token& body) {
+  struct Statement {
+    std::size_t start, end;  // in the rewritten line
+    std::string_view text;
+  };
+  std::vector<Statement> statements;
+  std::size_t start = 0;
+  forEachLiquidStatement(body.text, [&](std::string_view s) {
+    statements.push_back({start, start + s.size() + 6, s});
+    start += s.size() + 6;
+  });
+  // Tokens come in order, so one walk through the body finds every place.
+  const char* walked = body.text.data();
+  SourcePosition at{body.line, body.column};
+  std::size_t k = 0;
+  for (Token& t : tokens) {
+    std::size_t offset = t.column - 1;
+    while (k < statements.size() && offset >= statements[k].end) ++k;
+    const char* spot = body.text.data() + body.text.size();
+    if (k < statements.size() && offset >= statements[k].start) {
+      std::size_t in = offset - statements[k].start;  // within "{% " statement " %}"
+      spot = statements[k].text.data() + (in < 3 ? 0 : std::min(in - 3, statements[k].text.size()));
+    }
+    if (spot < walked) {  // not reached in order: count again from the start
+      walked = body.text.data();
+      at = {body.line, body.column};
+    }
+    for (; walked != spot; ++walked) {
+      if (*walked == '\n') {
+        ++at.line;
+        at.column = 1;
+      } else {
+        ++at.column;
+      }
+    }
+    t.line = at.line;
+    t.column = at.column;
+  }
+}
+
 }  // namespace
 
 // assign -> (name | Integer) "=" primary { "|" filter } junk* close
 void Parser::parseAssign() {
   take();
-  std::size_t self = open(NodeKind::Assign);
+  std::size_t self = open(NodeKind::Assign, tagAt_);
   K k = kind();
   if (k != K::Identifier && k != K::Integer) failExpected("a variable name");
-  at(self).text = take().text;
-  numberName(self);
+  std::string_view name = take().text;
+  at(self).target = TargetData{name, number(name)};
   expect(K::Equals);
   parsePrimary();
   while (kind() == K::Pipe) {
@@ -50,7 +109,8 @@ void Parser::parseAssign() {
 // echo -> [ logical { "|" filter } ] close
 void Parser::parseEcho() {
   take();
-  std::size_t self = open(NodeKind::Echo);
+  std::size_t self = open(NodeKind::Echo, tagAt_);
+  at(self).output = OutputData{false};
   if (!isTagClose(kind())) {
     parseLogical();
     while (kind() == K::Pipe) {
@@ -67,14 +127,16 @@ void Parser::parseEcho() {
 // A first value written as a string may omit the comma after it.
 void Parser::parseCycle() {
   take();
-  std::size_t self = open(NodeKind::Cycle);
+  std::size_t self = open(NodeKind::Cycle, tagAt_);
+  at(self).cycle = CycleData{{}, 0, kNoMemo};
   K k = kind();
   if ((k == K::String || k == K::Identifier) && kindAt(1) == K::Colon) {
-    at(self).text = take().text;
-    numberName(self);
+    std::string_view group = take().text;
+    at(self).cycle = CycleData{group, number(group), kNoMemo};
     take();
   } else if (k == K::String) {
-    pushString(take().text);
+    SourcePosition where = here();
+    pushString(where, take().text);
     if (kind() == K::Comma) take();
   }
   while (!isTagClose(kind())) {
@@ -86,46 +148,56 @@ void Parser::parseCycle() {
     if (!isTagClose(kind())) failInTag();
   }
   close(self);
+  // A cycle of literals without a group name has the same key every time:
+  // a render remembers where its position lives.
+  bool constantKey = at(self).cycle.group.empty();
+  for (const Node& c : at(self).children) constantKey = constantKey && isLiteralKind(c.kind);
+  if (constantKey && !at(self).children.empty()) at(self).cycle.memo = newMemo();
   expectClose(self);
 }
 
 // increment/decrement -> name close
-void Parser::parseNamed(NodeKind kind) {
+void Parser::parseCounter(NodeKind kind) {
   take();
-  std::size_t self = open(kind);
+  std::size_t self = open(kind, tagAt_);
   if (this->kind() != K::Identifier) failExpected("a counter name");
-  at(self).text = take().text;
+  at(self).counter = CounterData{take().text};
   expectClose(self);
 }
 
 // break, continue and the inline comment: nothing but the close.
 void Parser::parseBare(NodeKind kind) {
   take();
-  expectClose(open(kind));
+  expectClose(open(kind, tagAt_));
 }
 
 // include/render -> primary [ (with|for) primary [as name] ] { [","] name ":" primary } close
 void Parser::parseIncludeOrRender(NodeKind kind) {
   take();
-  std::size_t self = open(kind);
-  if (this->kind() == K::String) at(self).slot = names_.intern(cur().text);
+  std::size_t self = open(kind, tagAt_);
+  at(self).inclusion = InclusionData{this->kind() == K::String ? number(cur().text) : 0, newMemo()};
   parsePrimary();
   if (this->kind() == K::KwWith || this->kind() == K::KwFor) {
-    std::size_t arg = open(NodeKind::NamedArgument, take().text);
+    SourcePosition where = here();
+    std::size_t arg = open(NodeKind::NamedArgument, where);
+    at(arg).argument = ArgumentData{take().text, {}, 0};
     parsePrimary();
     close(arg);
     if (this->kind() == K::KwAs) {
       take();
       if (this->kind() != K::Identifier) failExpected("a name");
-      at(arg).name = take().text;
-      at(arg).slot = names_.intern(at(arg).name);
+      std::string_view alias = take().text;
+      at(arg).argument.alias = alias;
+      at(arg).argument.slot = number(alias);
     }
   }
   for (;;) {
     if (this->kind() == K::Comma) take();
     if (this->kind() != K::Identifier) break;
-    std::size_t arg = open(NodeKind::NamedArgument, take().text);
-    numberName(arg);
+    SourcePosition where = here();
+    std::size_t arg = open(NodeKind::NamedArgument, where);
+    std::string_view key = take().text;
+    at(arg).argument = ArgumentData{key, {}, number(key)};
     expect(K::Colon);
     parsePrimary();
     close(arg);
@@ -134,78 +206,30 @@ void Parser::parseIncludeOrRender(NodeKind kind) {
   expectClose(self);
 }
 
-// liquid -> LiquidBody close. Each statement line becomes a tag of its own
-// and the rewritten text is parsed in place of the body.
+// liquid -> LiquidBody close. Each statement line becomes a tag of its own;
+// the statements are rewritten as "{% statement %}" one after another and
+// scanned, and every token is moved back to where its statement was written
+// in the body, so that nodes and failures name the author's lines.
 void Parser::parseLiquid() {
   take();
-  std::size_t self = open(NodeKind::Liquid);
+  std::size_t self = open(NodeKind::Liquid, tagAt_);
   const Token* bodyToken = kind() == K::LiquidBody ? &take() : nullptr;
-  std::string_view code = rewriteLiquidBody(bodyToken ? bodyToken->text : std::string_view());
+  std::string_view body = bodyToken ? bodyToken->text : std::string_view();
+  std::string_view code = rewriteLiquidBody(arena_, body);
   if (!code.empty()) {
     Level level(*this);
     std::vector<Token> tokens = scanTemplate(code);
+    relocateLiquidTokens(tokens, *bodyToken);
     std::span<const Token> outerTokens = toks_;
     std::size_t outerPos = pos_;
     toks_ = tokens;
     pos_ = 0;
-    try {
-      parseTopLevel();
-    } catch (const ParseError& e) {
-      relocateToBody(e, *bodyToken);
-    }
+    parseTopLevel();
     close(self);
     toks_ = outerTokens;
     pos_ = outerPos;
   }
   expectClose(self);
-}
-
-// A failure in the rewritten text of a liquid tag, thrown again with its
-// positions moved to where the statement was written in the tag's body
-// (`body`, a token). The rewritten text is one line: "{% " statement " %}"
-// for each statement in turn.
-void Parser::relocateToBody(const ParseError& e, const Token& body) {
-  auto relocate = [&](SourcePosition at) {
-    std::size_t offset = at.column - 1, start = 0;
-    const char* spot = body.text.data() + body.text.size();
-    forEachLiquidStatement(body.text, [&](std::string_view s) {
-      std::size_t end = start + s.size() + 6;
-      if (offset >= start && offset < end) {
-        std::size_t in = offset - start;  // within "{% " statement " %}"
-        spot = s.data() + (in < 3 ? 0 : std::min(in - 3, s.size()));
-      }
-      start = end;
-    });
-    SourcePosition out{body.line, body.column};
-    for (const char* p = body.text.data(); p != spot; ++p) {
-      if (*p == '\n') {
-        ++out.line;
-        out.column = 1;
-      } else {
-        ++out.column;
-      }
-    }
-    return out;
-  };
-  std::optional<SourcePosition> opened;
-  if (e.opened) opened = relocate(*e.opened);
-  throw ParseError(e.message, relocate({e.line, e.column}), opened);
-}
-
-// "{% statement %}" for every statement, concatenated, in the arena.
-std::string_view Parser::rewriteLiquidBody(std::string_view body) {
-  std::size_t total = 0;
-  forEachLiquidStatement(body, [&](std::string_view s) { total += s.size() + 6; });
-  if (total == 0) return {};
-  char* out = arena_.allocArray<char>(total);
-  std::size_t at = 0;
-  forEachLiquidStatement(body, [&](std::string_view s) {
-    std::memcpy(out + at, "{% ", 3);
-    std::memcpy(out + at + 3, s.data(), s.size());
-    std::memcpy(out + at + 3 + s.size(), " %}", 3);
-    at += s.size() + 6;
-  });
-  return {out, total};
 }
 
 }  // namespace mervalt::detail

@@ -6,8 +6,7 @@
 #include <charconv>
 #include <cstring>
 
-#include "filters/dispatch.h"
-#include "filters/filters.h"
+#include "filters/filter_table.h"
 #include "parse/parse_messages.h"
 #include "parse/parser_impl.h"
 
@@ -131,7 +130,8 @@ void Parser::parseTopLevel() {
 bool Parser::parsePlainPiece() {
   K k = kind();
   if (k == K::Text) {
-    open(NodeKind::Text, take().text);
+    const Token& t = take();
+    openText(NodeKind::Text, positionOf(t), t.text);
     return true;
   }
   if (isOutputOpen(k)) {
@@ -141,13 +141,19 @@ bool Parser::parsePlainPiece() {
   return false;
 }
 
+void Parser::setEmitter(std::size_t self) {
+  std::span<const Node> chain = stack_[self].children;
+  bool emits = chain.size() > 1 && chain.back().kind == NodeKind::Filter && filterEmits(chain.back().filter.id);
+  stack_[self].output = OutputData{emits};
+}
+
 // output -> "{{" [ primary { "|" filter } ] junk* "}}"
 void Parser::parseOutput() {
   const Token& opener = take();
   bool trimLeft = opener.kind == K::OutputOpenTrim;
-  std::size_t self = open(NodeKind::Output);
+  std::size_t self = open(NodeKind::Output, positionOf(opener));
   if (isOutputClose(kind())) {
-    pushString({});
+    pushString(here(), {});
   } else {
     parsePrimary();
     while (kind() == K::Pipe) {
@@ -197,15 +203,16 @@ void Parser::parsePrimary() {
 }
 
 void Parser::pushLiteral(const Token& t) {
+  SourcePosition where = positionOf(t);
   switch (t.kind) {
-    case K::String: return pushString(t.text);
-    case K::Integer: return pushConstant(NodeKind::Integer, t.text, Value::integer(readInteger(t.text)));
-    case K::Float: return pushConstant(NodeKind::Float, t.text, Value::floating(readFloat(t.text)));
-    case K::Nil: return pushConstant(NodeKind::Nil, {}, Value::nil());
+    case K::String: return pushString(where, t.text);
+    case K::Integer: return pushLiteral(NodeKind::Integer, where, t.text, Value::integer(readInteger(t.text)));
+    case K::Float: return pushLiteral(NodeKind::Float, where, t.text, Value::floating(readFloat(t.text)));
+    case K::Nil: return pushLiteral(NodeKind::Nil, where, {}, Value::nil());
     case K::True:
-    case K::False: return pushConstant(NodeKind::Boolean, t.text, Value::boolean(t.kind == K::True));
-    case K::Blank: return pushConstant(NodeKind::Blank, {}, Value::blank());
-    case K::Empty: return pushConstant(NodeKind::Empty, {}, Value::empty());
+    case K::False: return pushLiteral(NodeKind::Boolean, where, t.text, Value::boolean(t.kind == K::True));
+    case K::Blank: return pushLiteral(NodeKind::Blank, where, {}, Value::blank());
+    case K::Empty: return pushLiteral(NodeKind::Empty, where, {}, Value::empty());
     default: failInExpression();
   }
 }
@@ -222,19 +229,21 @@ void Parser::parseParenthesized() {
     take();
     parsePrimary();
     expect(K::RParen);
-    return joinTop(NodeKind::Range, {});
+    return joinTop(NodeKind::Range);
   }
   if (kind() == K::Pipe) {
+    open(NodeKind::FilteredExpression, stack_[first].at);
+    std::rotate(stack_.begin() + static_cast<std::ptrdiff_t>(first), stack_.end() - 1, stack_.end());
     while (kind() == K::Pipe) {
       take();
       parseFilter();
     }
-    collapse(first, NodeKind::FilteredExpression);
+    close(first);
   }
   if (isComparison(kind())) {
     std::string_view op = take().text;
     parsePrimary();
-    joinTop(NodeKind::Comparison, op);
+    joinOperator(NodeKind::Comparison, op);
   }
   int held = 0;  // every and/or nests the tree one level deeper
   while (isAndOr(kind())) {
@@ -245,9 +254,9 @@ void Parser::parseParenthesized() {
     if (isComparison(kind())) {
       std::string_view cmp = take().text;
       parsePrimary();
-      joinTop(NodeKind::Comparison, cmp);
+      joinOperator(NodeKind::Comparison, cmp);
     }
-    joinTop(NodeKind::Logical, op);
+    joinOperator(NodeKind::Logical, op);
   }
   depth_ -= held;
   expect(K::RParen);
@@ -256,20 +265,26 @@ void Parser::parseParenthesized() {
 // variable -> ( name | "[" ( String | logical ) "]" ) { "." name | "=>" name | "[" key "]" }
 void Parser::parseVariable() {
   int held = 0;  // every member access nests the tree one level deeper
+  auto pushVariable = [&](SourcePosition where, std::string_view name) {
+    open(NodeKind::Variable, where);
+    top().variable = VariableData{name, number(name), newMemo()};
+  };
   if (kind() == K::LBracket) {
+    SourcePosition where = here();
     take();
     enterLevel();
     ++held;
     if (kind() == K::String) {
-      numberName(open(NodeKind::Variable, take().text));
+      pushVariable(where, take().text);
     } else {
-      open(NodeKind::Variable);  // a key looked up in the scope itself
+      pushVariable(where, {});  // a key looked up in the scope itself
       parseLogical();
-      joinTop(NodeKind::Index, {});
+      joinTop(NodeKind::Index);
     }
     expect(K::RBracket);
   } else {
-    numberName(open(NodeKind::Variable, take().text));
+    SourcePosition where = here();
+    pushVariable(where, take().text);
   }
   for (;;) {
     K k = kind();
@@ -279,17 +294,20 @@ void Parser::parseVariable() {
       if (kind() != K::Identifier) failExpected("a property name");
       enterLevel();
       ++held;
-      wrapTop(NodeKind::Property, take().text);
-      top().member = static_cast<uint8_t>(forloopMember(top().text));
+      std::string_view member = take().text;
+      wrapTop(NodeKind::Property);
+      top().property = PropertyData{member, newMemo(), forloopMember(member)};
     } else if (k == K::LBracket) {
       take();
       enterLevel();
       ++held;
-      if (kind() == K::String)
-        pushString(take().text);
-      else
+      if (kind() == K::String) {
+        SourcePosition where = here();
+        pushString(where, take().text);
+      } else {
         parseLogical();
-      joinTop(NodeKind::Index, {});
+      }
+      joinTop(NodeKind::Index);
       expect(K::RBracket);
     } else {
       break;
@@ -301,13 +319,12 @@ void Parser::parseVariable() {
 // filter -> name junk* [ ":" arg junk* { "," arg junk* } ]   (the "|" is taken)
 void Parser::parseFilter() {
   if (kind() != K::Identifier) failExpected("a filter name");
-  std::size_t self = open(NodeKind::Filter);
+  std::size_t self = open(NodeKind::Filter, here());
   std::string_view name = take().text;
-  at(self).name = name;
-  at(self).filter = findFilter(name);
   // size, first and last read one field of their input whatever its size;
   // the renderer charges the other filters for their input's size.
-  at(self).member = name == "size" || name == "first" || name == "last";
+  bool oneField = name == "size" || name == "first" || name == "last";
+  at(self).filter = FilterData{name, nullptr, 0, findFilterId(name), oneField};
   skipFilterJunk(K::Colon);
   if (kind() != K::Colon) return;
   take();
@@ -318,7 +335,9 @@ void Parser::parseFilter() {
     take();
     parseFilterArg();
   }
-  at(self).args = popAbove(self);
+  std::span<const Node> args = popAbove(self);
+  at(self).filter.args = args.data();
+  at(self).filter.argCount = static_cast<uint32_t>(args.size());
 }
 
 // Skips tokens up to the end of the filter or up to `stop`.
@@ -336,10 +355,14 @@ void Parser::skipFilterJunk(K stop) {
 void Parser::parseFilterArg() {
   Level level(*this);
   if (kind() == K::Identifier && kindAt(1) == K::Colon) {
+    SourcePosition where = here();
     std::string_view key = take().text;
     take();
     parsePrimary();
-    return wrapTop(NodeKind::NamedArgument, key);
+    std::size_t arg = wrapTop(NodeKind::NamedArgument);
+    at(arg).at = where;
+    at(arg).argument = ArgumentData{key, {}, 0};
+    return;
   }
   parsePrimary();
 }
@@ -350,13 +373,13 @@ void Parser::parseLogical() {
   if (isComparison(kind())) {
     std::string_view op = take().text;
     parsePrimary();
-    joinTop(NodeKind::Comparison, op);
+    joinOperator(NodeKind::Comparison, op);
   }
   if (!isAndOr(kind())) return;
   std::string_view op = take().text;
   Level level(*this);
   parseLogical();
-  joinTop(NodeKind::Logical, op);
+  joinOperator(NodeKind::Logical, op);
 }
 
 }  // namespace detail
@@ -371,14 +394,9 @@ Operator operatorOf(std::string_view op) {
   return Operator::Unknown;
 }
 
-const Node& parseTemplate(std::string_view source, Arena& arena, NameTable& names) {
+Tree parseTemplate(std::string_view source, Arena& arena, NameTable& names) {
   detail::Parser parser(arena, names);
   return parser.parseAll(source);
-}
-
-const Node& parseTemplate(std::string_view source, Arena& arena) {
-  NameTable& names = *arena.make<NameTable>(arena.resource());
-  return parseTemplate(source, arena, names);
 }
 
 }  // namespace mervalt

@@ -3,6 +3,7 @@
 // parse_block_tags.cpp and parse_simple_tags.cpp.
 #pragma once
 
+#include <algorithm>
 #include <optional>
 #include <span>
 #include <string>
@@ -10,8 +11,6 @@
 #include <vector>
 
 #include "memory/arena.h"
-#include "filters/dispatch.h"
-#include "filters/filters.h"
 #include "parse/lexer.h"
 #include "parse/names.h"
 #include "parse/parser.h"
@@ -37,15 +36,15 @@ class Parser {
  public:
   Parser(Arena& arena, NameTable& names) : arena_(arena), names_(names) {}
 
-  const Node& parseAll(std::string_view source) {
+  Tree parseAll(std::string_view source) {
     std::vector<Token> tokens = scanTemplate(source);
     toks_ = tokens;
     pos_ = 0;
     stack_.reserve(64);
-    std::size_t root = open(NodeKind::Root);
+    std::size_t root = open(NodeKind::Root, {1, 1});
     parseTopLevel();
     close(root);
-    return *arena_.make<Node>(stack_[root]);
+    return Tree{arena_.make<Node>(stack_[root]), memoCount_};
   }
 
  private:
@@ -83,6 +82,8 @@ class Parser {
     if (kind() != k) failExpected(k);
     take();
   }
+  static SourcePosition positionOf(const Token& t) { return {t.line, t.column}; }
+  SourcePosition here() const { return positionOf(cur()); }
 
   // ---- failures ----
   // Each throws ParseError with a message about the current token (or the
@@ -104,17 +105,24 @@ class Parser {
   Node& at(std::size_t i) { return stack_[i]; }
   Node& top() { return stack_.back(); }
   // Pushes a new node and returns its index.
-  std::size_t open(NodeKind kind, std::string_view text = {}) {
+  std::size_t open(NodeKind kind, SourcePosition where) {
     Node& n = stack_.emplace_back();
     n.kind = kind;
-    n.text = text;
+    n.at = where;
     return stack_.size() - 1;
   }
-  void pushConstant(NodeKind kind, std::string_view text, Value value) {
-    open(kind, text);
-    top().constant = value;
+  std::size_t openText(NodeKind kind, SourcePosition where, std::string_view text) {
+    std::size_t i = open(kind, where);
+    stack_[i].text = TextData{text};
+    return i;
   }
-  void pushString(std::string_view text) { pushConstant(NodeKind::String, text, Value::string(text)); }
+  void pushLiteral(NodeKind kind, SourcePosition where, std::string_view text, Value value) {
+    open(kind, where);
+    top().literal = LiteralData{value, text};
+  }
+  void pushString(SourcePosition where, std::string_view text) {
+    pushLiteral(NodeKind::String, where, text, Value::string(text));
+  }
   [[gnu::noinline]] void pushLiteral(const Token& t);
   // The nodes above `self` become its children (or, for a filter, its args).
   std::span<const Node> popAbove(std::size_t self) {
@@ -124,32 +132,29 @@ class Parser {
     return list;
   }
   void close(std::size_t self) { stack_[self].children = popAbove(self); }
-  // An output whose last filter can write straight into the output.
-  void setEmitter(std::size_t self) {
-    std::span<const Node> chain = stack_[self].children;
-    if (chain.size() > 1 && chain.back().kind == NodeKind::Filter && chain.back().filter)
-      stack_[self].emit = findEmitter(chain.back().name);
-  }
-  // Numbers the name that node `i` reads or binds (its text).
-  void numberName(std::size_t i) { stack_[i].slot = names_.intern(stack_[i].text); }
-  // The top node becomes the only child of a new node of `kind`.
-  void wrapTop(NodeKind kind, std::string_view text) {
+  // An output or echo whose last filter can write straight into the output.
+  void setEmitter(std::size_t self);
+  uint32_t number(std::string_view name) { return names_.intern(name); }
+  MemoId newMemo() { return memoCount_++; }
+  // The top node becomes the only child of a new node of `kind`, which takes
+  // the child's position; returns the new node's index.
+  std::size_t wrapTop(NodeKind kind) {
     std::size_t first = stack_.size() - 1;
-    open(kind, text);
+    open(kind, stack_[first].at);
     std::swap(stack_[first], stack_[first + 1]);
     close(first);
-  }
-  // The nodes from `first` up become the children of a new node of `kind`.
-  void collapse(std::size_t first, NodeKind kind, std::string_view op = {}) {
-    open(kind);
-    std::rotate(stack_.begin() + static_cast<std::ptrdiff_t>(first), stack_.end() - 1, stack_.end());
-    stack_[first].op = op;
-    close(first);
+    return first;
   }
   // The top two nodes become the children of a new node of `kind`.
-  void joinTop(NodeKind kind, std::string_view op) {
-    collapse(stack_.size() - 2, kind, op);
-    top().member = static_cast<uint8_t>(operatorOf(op));
+  void joinTop(NodeKind kind) {
+    std::size_t first = stack_.size() - 2;
+    open(kind, stack_[first].at);
+    std::rotate(stack_.begin() + static_cast<std::ptrdiff_t>(first), stack_.end() - 1, stack_.end());
+    close(first);
+  }
+  void joinOperator(NodeKind kind, std::string_view op) {
+    joinTop(kind);
+    top().op = OperatorData{op, operatorOf(op)};
   }
 
   // Closing a tag: the close must come now, or after any junk.
@@ -208,18 +213,18 @@ class Parser {
   void parseAssign();
   void parseEcho();
   void parseCycle();
-  void parseNamed(NodeKind kind);
+  void parseCounter(NodeKind kind);
   void parseBare(NodeKind kind);
   void parseIncludeOrRender(NodeKind kind);
   void parseLiquid();
-  std::string_view rewriteLiquidBody(std::string_view body);
-  [[noreturn]] static void relocateToBody(const ParseError& e, const Token& body);
 
   Arena& arena_;
   NameTable& names_;
   std::span<const Token> toks_;
   std::size_t pos_ = 0;
   int depth_ = 0;
+  SourcePosition tagAt_;  // the opener of the tag being parsed
+  MemoId memoCount_ = 0;
   std::vector<Node> stack_;
 };
 

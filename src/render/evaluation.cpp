@@ -24,14 +24,15 @@ int64_t rangeBound(const Value& v) {
 Value Renderer::evaluateExpression(const Node& node) {
   chargeWork(1);
   switch (node.kind) {
-    case NodeKind::Variable: return resolveVariable(node.slot, node.text, &node.cache);
+    case NodeKind::Variable:
+      return resolveVariable(node.variable.slot, node.variable.name, &memo_[node.variable.memo].lookup);
     case NodeKind::String:
     case NodeKind::Integer:
     case NodeKind::Float:
     case NodeKind::Boolean:
     case NodeKind::Nil:
     case NodeKind::Empty:
-    case NodeKind::Blank: return node.constant;
+    case NodeKind::Blank: return node.literal.value;
     case NodeKind::Range: return evaluateRange(node);
     case NodeKind::Property: return evaluateProperty(node);
     case NodeKind::Index: return evaluateIndex(node);
@@ -44,13 +45,11 @@ Value Renderer::evaluateExpression(const Node& node) {
 }
 
 Value Renderer::resolveName(uint32_t slot, std::string_view name, LookupCache* cache) {
-  if (slot == NameTable::kTablerowloop && !tablerowStack_.empty()) return buildTablerowloopObject();
-  if (slot == NameTable::kForloop && visibleLoops() != 0) return buildForloopObject(visibleLoops() - 1);
-  for (std::size_t i = locals_.size(); i-- > 0;)
-    if (locals_[i].slot == slot) return locals_[i].value;
+  if (slot == NameTable::kTablerowloop && loops_.inTablerow()) return loops_.tablerowloopObject();
+  if (slot == NameTable::kForloop && loops_.visible() != 0) return loops_.forloopObject(loops_.visible() - 1);
+  if (const Value* v = locals_.find(slot)) return *v;
   if (const Value* v = scope_.find(slot)) return *v;
-  if (counters_)
-    if (auto it = counters_->find(name); it != counters_->end()) return Value::integer(it->second);
+  if (std::optional<int64_t> counter = counters_.find(name)) return Value::integer(*counter);
   std::optional<Value> v = cache ? get(data_, name, *cache) : get(data_, name);
   return v.value_or(Value::nil());
 }
@@ -59,8 +58,7 @@ Value Renderer::resolveVariable(std::string_view name) {
   int64_t slot = names_.find(name);
   if (slot >= 0) return resolveVariable(static_cast<uint32_t>(slot), name);
   // No template names it, so nothing can have bound it.
-  if (counters_)
-    if (auto it = counters_->find(name); it != counters_->end()) return Value::integer(it->second);
+  if (std::optional<int64_t> counter = counters_.find(name)) return Value::integer(*counter);
   return get(data_, name).value_or(Value::nil());
 }
 
@@ -69,6 +67,18 @@ Value Renderer::evaluateFiltered(std::span<const Node> chain) {
   for (const Node& n : chain.subspan(1))
     if (n.kind == NodeKind::Filter) v = applyFilter(v, n);
   return v;
+}
+
+Value Renderer::applyFilter(const Value& input, const Node& filter) {
+  // An unknown filter passes its input on, a range as its array too.
+  Value in = filterInput(input);
+  FilterFn fn = filterFunction(filter.filter.id);
+  if (!fn) return in;
+  Value out = fn(*this, in, filter.filterArgs());
+  // Charged once the filter is done: one filter's own work is bounded by
+  // the memory it may take.
+  chargeWork(kFilterCallWork + (filter.filter.readsOneField ? 0 : workOf(in)) + workOf(out));
+  return out;
 }
 
 Value Renderer::expandRange(const Value& range) {
@@ -84,36 +94,17 @@ Value Renderer::expandRange(const Value& range) {
   return Value::array({items, count});
 }
 
-// Answers a member of the innermost loop's forloop object without building it.
-std::optional<Value> Renderer::forloopMember(ForloopMember m) {
-  const LoopRecord& rec = loopStack_.back();
-  std::size_t k = visibleLoops() - 1;
-  switch (m) {
-    case ForloopMember::Index: return Value::integer(rec.index());
-    case ForloopMember::Index0: return Value::integer(rec.index0);
-    case ForloopMember::First: return Value::boolean(rec.first());
-    case ForloopMember::Last: return Value::boolean(rec.last());
-    case ForloopMember::Length: return Value::integer(rec.length);
-    case ForloopMember::Rindex: return Value::integer(rec.rindex());
-    case ForloopMember::Rindex0: return Value::integer(rec.rindex0());
-    case ForloopMember::Name: return Value::string(rec.name);
-    case ForloopMember::Parentloop: return k > 0 ? buildForloopObject(k - 1) : Value::nil();
-    case ForloopMember::None: return std::nullopt;  // look it up on the real object
-  }
-  // Not reached: the switch names every value, but GCC wants a return here.
-  return std::nullopt;
-}
-
 Value Renderer::evaluateProperty(const Node& node) {
   if (node.children.empty()) return Value::nil();
   const Node& objNode = node.children[0];
-  auto member = static_cast<ForloopMember>(node.member);
-  if (member != ForloopMember::None && objNode.kind == NodeKind::Variable && objNode.slot == NameTable::kForloop &&
-      visibleLoops() != 0)
-    if (auto v = forloopMember(member)) return *v;
-  Value obj = objNode.kind == NodeKind::Variable ? resolveVariable(objNode.slot, objNode.text, &objNode.cache)
-                                                 : evaluateExpression(objNode);
-  std::string_view m = node.text;
+  ForloopMember member = node.property.forloop;
+  if (member != ForloopMember::None && objNode.kind == NodeKind::Variable &&
+      objNode.variable.slot == NameTable::kForloop && loops_.visible() != 0)
+    if (auto v = loops_.member(member)) return *v;
+  Value obj = objNode.kind == NodeKind::Variable
+                  ? resolveVariable(objNode.variable.slot, objNode.variable.name, &memo_[objNode.variable.memo].lookup)
+                  : evaluateExpression(objNode);
+  std::string_view m = node.property.member;
   if (obj.is(Kind::Object)) {
     const ObjectMap& map = obj.map();
     if (member == ForloopMember::Parentloop) {
@@ -121,9 +112,9 @@ Value Renderer::evaluateProperty(const Node& node) {
       // (negative, or beyond the running loops) gives nil.
       const Value* idx = map.get("_parentloop_index");
       if (idx && idx->is(Kind::Integer))
-        return idx->asInt() < 0 ? Value::nil() : buildForloopObject(static_cast<std::size_t>(idx->asInt()));
+        return idx->asInt() < 0 ? Value::nil() : loops_.forloopObject(static_cast<std::size_t>(idx->asInt()));
     }
-    if (const Value* v = map.get(m, node.cache)) return *v;
+    if (const Value* v = map.get(m, memo_[node.property.memo].lookup)) return *v;
     if (member == ForloopMember::First && !map.empty()) {
       Value* pair = arena_.allocArray<Value>(2);
       pair[0] = Value::string(map.keyAt(0));
@@ -140,7 +131,7 @@ Value Renderer::evaluateIndex(const Node& node) {
   const Node& objNode = node.children[0];
   Value obj = evaluate(objNode);
   Value key = evaluate(node.children[1]);
-  if (objNode.kind == NodeKind::Variable && objNode.text.empty())
+  if (objNode.kind == NodeKind::Variable && objNode.variable.name.empty())
     return key.is(Kind::String) ? resolveVariable(key.str()) : Value::nil();
   if (key.is(Kind::Integer)) return getIndex(obj, key.asInt()).value_or(Value::nil());
   if (key.is(Kind::String)) return get(obj, key.str()).value_or(Value::nil());
@@ -161,7 +152,7 @@ Value Renderer::evaluateComparison(const Node& node) {
   Value l = evaluate(node.children[0]);
   Value r = evaluate(node.children[1]);
   chargeWork(workOf(l) + workOf(r));
-  switch (static_cast<Operator>(node.member)) {
+  switch (node.op.op) {
     case Operator::Eq: return Value::boolean(eql(l, r));
     case Operator::Ne: return Value::boolean(!eql(l, r));
     case Operator::Lt: return compareLess(l, r, false);
@@ -170,7 +161,7 @@ Value Renderer::evaluateComparison(const Node& node) {
     case Operator::Ge:
       if (l.isNil() || r.isNil()) return Value::boolean(false);
       if (eql(l, r)) return Value::boolean(true);
-      return compareLess(l, r, static_cast<Operator>(node.member) == Operator::Ge);
+      return compareLess(l, r, node.op.op == Operator::Ge);
     case Operator::Contains: return Value::boolean(contains(l, r));
     case Operator::And:
     case Operator::Or:
@@ -210,16 +201,15 @@ Value Renderer::comparisonError(const Value& l, const Value& r) {
 Value Renderer::evaluateLogical(const Node& node) {
   if (node.children.size() < 2) return Value::boolean(false);
   // An empty operator text reads as "and".
-  auto op = static_cast<Operator>(node.member);
+  Operator op = node.op.op;
   bool left = isTruthy(evaluate(node.children[0]));
   if (op == Operator::Or) return Value::boolean(left || isTruthy(evaluate(node.children[1])));
   if (op == Operator::And || op == Operator::Eq) return Value::boolean(left && isTruthy(evaluate(node.children[1])));
   return Value::boolean(false);
 }
 
-std::optional<Value> Renderer::evaluateConditionWithInvalidOp(const Node& condition) {
+std::optional<Value> Renderer::evaluateConditionWithInvalidOp(const Node& condition, std::string_view op) {
   if (condition.kind == NodeKind::Logical) return evaluateLogical(condition);
-  std::string_view op = condition.invalidOp;
   if (!op.empty() && (op[0] == '&' || op[0] == '.' || op[0] == '|')) return evaluate(condition);
   return std::nullopt;
 }

@@ -1,12 +1,14 @@
-// renderer.cpp: the render driver: node dispatch, the simple statement tags
-// and the whole road of one call from JSON text to detached output.
+// renderer.cpp: node dispatch and the statements that write or set without
+// a tag file of their own: outputs, assign, capture, raw text and liquid.
 #include "render/renderer.h"
 
-#include "data/json_input.h"
+#include "filters/dispatch.h"
+#include "render/tags/tags.h"
 
 namespace mervalt {
 
-Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& names, const Limits& limits)
+Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& names, const Limits& limits,
+                   const PartialLibrary* library)
     : arena_(arena),
       data_(data),
       output_(output),
@@ -14,31 +16,39 @@ Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, NameTable& na
       limits_(limits),
       scope_(arena.resource()),
       locals_(arena.resource()),
-      boundArgs_(arena.resource()),
-      continueOffsets_(arena.resource()),
-      loopStack_(arena.resource()),
-      tablerowStack_(arena.resource()),
-      templateCache_(arena.resource()),
-      sourceAddresses_(arena.resource()) {
+      pending_(arena.resource()),
+      loops_(arena),
+      counters_(arena),
+      partials_(arena, names, library) {
   scope_.resize(names_.size());
 }
 
-Renderer::Renderer(Arena& arena, Value data, OutputBuffer& output, const Limits& limits)
-    : Renderer(arena, data, output, *arena.make<NameTable>(arena.resource()), limits) {}
-
-void Renderer::renderRoot(const Node& root) {
+void Renderer::renderRoot(const Tree& tree) {
+  memo_ = newMemoTable(arena_, tree.memoCount);
   // A break or continue outside any loop ends the render quietly.
-  (void)renderChildrenWithTrim(root.children, false);
+  (void)renderChildrenWithTrim(tree.root->children, false);
+}
+
+Flow Renderer::renderPartial(const PartialTree& partial) {
+  NodeMemo* outer = memo_;
+  memo_ = partial.memo;
+  struct Restore {
+    Renderer& r;
+    NodeMemo* memo;
+    ~Restore() { r.memo_ = memo; }
+  } restore{*this, outer};
+  return renderSequence(partial.tree.root->children);
 }
 
 Flow Renderer::renderNode(const Node& node) {
   switch (node.kind) {
     case NodeKind::Root: return renderChildrenWithTrim(node.children, false);
-    case NodeKind::Text: output_.append(node.text); return Flow::Normal;
+    case NodeKind::Text: output_.append(node.text.content); return Flow::Normal;
     case NodeKind::Output:
     case NodeKind::Echo: renderOutput(node); return Flow::Normal;
     case NodeKind::Assign:
-      if (!node.text.empty() && !node.children.empty()) scope_.set(node.slot, evaluateFiltered(node.children));
+      if (!node.target.name.empty() && !node.children.empty())
+        scope_.set(node.target.slot, evaluateFiltered(node.children));
       return Flow::Normal;
     case NodeKind::Capture: return renderCapture(node);
     case NodeKind::Raw: renderRaw(node); return Flow::Normal;
@@ -50,38 +60,38 @@ Flow Renderer::renderNode(const Node& node) {
     case NodeKind::Continue: return Flow::Continue;
     case NodeKind::If: {
       DepthGuard guard(*this);
-      return renderIf(node);
+      return tags::renderIf(*this, node);
     }
     case NodeKind::Unless: {
       DepthGuard guard(*this);
-      return renderUnless(node);
+      return tags::renderUnless(*this, node);
     }
     case NodeKind::Case: {
       DepthGuard guard(*this);
-      return renderCase(node);
+      return tags::renderCase(*this, node);
     }
     case NodeKind::For: {
       DepthGuard guard(*this);
-      return renderFor(node);
+      return tags::renderFor(*this, node);
     }
     case NodeKind::Tablerow: {
       DepthGuard guard(*this);
-      return renderTablerow(node);
+      return tags::renderTablerow(*this, node);
     }
     case NodeKind::Ifchanged: {
       DepthGuard guard(*this);
-      return renderIfchanged(node);
+      return tags::renderIfchanged(*this, node);
     }
-    case NodeKind::Cycle: renderCycle(node); return Flow::Normal;
-    case NodeKind::Increment: renderIncrement(node, true); return Flow::Normal;
-    case NodeKind::Decrement: renderIncrement(node, false); return Flow::Normal;
+    case NodeKind::Cycle: tags::renderCycle(*this, node); return Flow::Normal;
+    case NodeKind::Increment: tags::renderCounter(*this, node, true); return Flow::Normal;
+    case NodeKind::Decrement: tags::renderCounter(*this, node, false); return Flow::Normal;
     case NodeKind::Include: {
       DepthGuard guard(*this);
-      return renderIncludeOrRender(node, false);
+      return tags::renderInclusion(*this, node, false);
     }
     case NodeKind::Render: {
       DepthGuard guard(*this);
-      return renderIncludeOrRender(node, true);
+      return tags::renderInclusion(*this, node, true);
     }
     case NodeKind::Variable:
     case NodeKind::String:
@@ -104,7 +114,6 @@ Flow Renderer::renderNode(const Node& node) {
     case NodeKind::NamedArgument:
     case NodeKind::Comparison:
     case NodeKind::Logical:
-    case NodeKind::Unused42:
     case NodeKind::FilteredExpression: return Flow::Normal;
   }
   // Not reached: the switch names every value, but GCC wants a return here.
@@ -119,13 +128,13 @@ void Renderer::renderOutput(const Node& node) {
   std::span<const Node> chain = node.children;
   if (chain.empty()) return;
   Arena::Mark mark = arena_.mark();
-  keptObject_ = false;
-  if (node.emit) {
+  (void)loops_.takeObjectBuilt();
+  if (node.output.lastFilterEmits) {
     // The last filter writes its result straight into the output.
     const Node& last = chain.back();
     Value in = filterInput(evaluateFiltered(chain.first(chain.size() - 1)));
     chargeWork(kFilterCallWork + workOf(in));
-    node.emit(*this, in, last.args);
+    filterEmitter(last.filter.id)(*this, in, last.filterArgs());
   } else {
     Value v = evaluateFiltered(chain);
     if (v.is(Kind::String)) {
@@ -136,7 +145,7 @@ void Renderer::renderOutput(const Node& node) {
       appendDisplay(output_, v);
     }
   }
-  if (!keptObject_) arena_.release(mark);
+  if (!loops_.takeObjectBuilt()) arena_.release(mark);
 }
 
 Flow Renderer::renderSequence(std::span<const Node> nodes) {
@@ -151,20 +160,20 @@ Flow Renderer::renderSequence(std::span<const Node> nodes) {
 // The body renders into the same buffer; what it wrote is cut out afterwards.
 // Trimming inside never reaches below the capture's start.
 Flow Renderer::renderCapture(const Node& node) {
-  if (node.text.empty()) return Flow::Normal;
+  if (node.target.name.empty()) return Flow::Normal;
   DepthGuard guard(*this);
   std::size_t start = output_.size();
   std::size_t savedFloor = captureFloor_;
   captureFloor_ = start;
   Flow f = renderSequence(node.children);
   captureFloor_ = savedFloor;
-  if (f == Flow::Normal) scope_.set(node.slot, Value::string(arena_.copy(output_.from(start))));
+  if (f == Flow::Normal) scope_.set(node.target.slot, Value::string(arena_.copy(output_.from(start))));
   output_.truncate(start);
   return f;
 }
 
 void Renderer::renderRaw(const Node& node) {
-  std::string_view text = node.text;
+  std::string_view text = node.text.content;
   if (node.trimRight)
     while (!text.empty() && isTrimSpace(static_cast<unsigned char>(text.front()))) text.remove_prefix(1);
   if (node.endTrimLeft)
@@ -172,30 +181,10 @@ void Renderer::renderRaw(const Node& node) {
   output_.append(text);
 }
 
-std::pair<char*, std::size_t> renderCall(std::string_view templateText, std::string_view json,
-                                         HeapResource& heap, const Limits& limits, bool jsonPadded,
-                                         CallStats* stats) {
-  // The arena holds a padded copy of the JSON text and its values, the syntax
-  // tree and what rendering makes; sizing its first block from the inputs
-  // lets a typical call live in one or two blocks.
-  Arena arena(&heap, (jsonPadded ? 1 : 2) * json.size() + 8 * templateText.size());
-  Value data = json.empty() ? Value::nil() : readJsonDocument(json, arena, jsonPadded);
-  NameTable& names = *arena.make<NameTable>(arena.resource());
-  const Node& root = parseTemplate(templateText, arena, names);
-  OutputBuffer output(heap, limits);
-  output.reserveForNodes(root.children.size());
-  Renderer renderer(arena, data, output, names, limits);
-  auto report = [&] {
-    if (stats) *stats = CallStats{renderer.workDone(), renderer.iterationsDone()};
-  };
-  try {
-    renderer.renderRoot(root);
-  } catch (...) {
-    report();
-    throw;
-  }
-  report();
-  return output.detach();
+uint32_t Renderer::nameSlot(std::string_view name) {
+  uint32_t slot = names_.intern(name);
+  fitNames();
+  return slot;
 }
 
 }  // namespace mervalt

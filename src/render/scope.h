@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory_resource>
+#include <span>
 #include <vector>
 
 #include "data/value.h"
@@ -89,6 +90,71 @@ class Scope {
   std::pmr::vector<Undo> undo_;
   uint32_t frame_ = kOutermost;
   uint32_t lastFrame_ = kOutermost;
+};
+
+// Bindings waiting for an included template: the place of a name, the value
+// it gets, and what the place held before (for the forms that put it back).
+// Every running include tag keeps its own on one shared stack, from the
+// height the stack had when the tag began.
+struct PendingBinding {
+  uint32_t slot;
+  Value value;
+  Binding saved;
+};
+
+class BindingStack {
+ public:
+  explicit BindingStack(std::pmr::memory_resource* mr) : items_(mr) {}
+  std::size_t height() const { return items_.size(); }
+  void push(const PendingBinding& b) { items_.push_back(b); }
+  // The bindings from `base` up.
+  std::span<PendingBinding> from(std::size_t base) {
+    return std::span<PendingBinding>(items_).subspan(base);
+  }
+  void cutTo(std::size_t base) { items_.resize(base); }
+
+ private:
+  std::pmr::vector<PendingBinding> items_;
+};
+
+// The bindings of running include tags, which hide every other scope while
+// the included template renders; few, and searched from the most recent.
+class Locals {
+ public:
+  explicit Locals(std::pmr::memory_resource* mr) : bound_(mr) {}
+
+  bool empty() const { return bound_.empty(); }
+  const Value* find(uint32_t slot) const {
+    for (std::size_t i = bound_.size(); i-- > 0;)
+      if (bound_[i].slot == slot) return &bound_[i].value;
+    return nullptr;
+  }
+  // Binds `slot`, replacing its binding if it has one.
+  void bind(uint32_t slot, const Value& v) {
+    for (Bound& b : bound_) {
+      if (b.slot == slot) {
+        b.value = v;
+        return;
+      }
+    }
+    bound_.push_back(Bound{slot, v});
+  }
+  // Removes the binding of `slot` (whoever made it).
+  void unbind(uint32_t slot) {
+    for (std::size_t i = bound_.size(); i-- > 0;) {
+      if (bound_[i].slot == slot) {
+        bound_.erase(bound_.begin() + static_cast<std::ptrdiff_t>(i));
+        return;
+      }
+    }
+  }
+
+ private:
+  struct Bound {
+    uint32_t slot;
+    Value value;
+  };
+  std::pmr::vector<Bound> bound_;
 };
 
 }  // namespace mervalt

@@ -26,7 +26,7 @@ Flow Renderer::renderChildrenWithTrim(std::span<const Node> nodes, bool trimFirs
   return renderTrimmed(nodes, trimFirst, false);
 }
 
-Flow Renderer::renderIfBody(std::span<const Node> nodes, bool trim) {
+Flow Renderer::renderBranch(std::span<const Node> nodes, bool trim) {
   return renderTrimmed(nodes, trim, true);
 }
 
@@ -40,11 +40,11 @@ Flow Renderer::renderTrimmed(std::span<const Node> nodes, bool trimNext, bool st
     if (stopAtBranch && (node.kind == NodeKind::Elsif || node.kind == NodeKind::Else)) break;
     if (node.trimLeft) stripTrailingWhitespace();
     if (node.kind == NodeKind::Text) {
-      if (trimNext && !node.text.empty()) {
-        appendTrimmedLeft(node.text);
+      if (trimNext && !node.text.content.empty()) {
+        appendTrimmedLeft(node.text.content);
         trimNext = false;
       } else {
-        output_.append(node.text);
+        output_.append(node.text.content);
         trimNext = node.trimRight;
       }
       continue;
@@ -85,7 +85,7 @@ bool Renderer::hasOutputNodesInNode(const Node& node) {
     case NodeKind::Echo:
     case NodeKind::Cycle:
     case NodeKind::Raw: return true;
-    case NodeKind::Text: return !allTrimSpace(node.text);
+    case NodeKind::Text: return !allTrimSpace(node.text.content);
     case NodeKind::Capture: return false;
     default:
       for (const Node& child : node.children)

@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <limits>
 
-#include "render/renderer.h"
+#include "render/tags/tags.h"
 
-namespace mervalt {
+namespace mervalt::tags {
 namespace {
 
 struct ForLoopParams {
@@ -50,28 +50,33 @@ void readLimit(const Value& v, ForLoopParams& p) {
 ForLoopParams parseForLoopParams(Renderer& r, std::span<const Node> params) {
   ForLoopParams p;
   for (const Node& arg : params) {
-    if (arg.kind != NodeKind::NamedArgument || arg.text.empty()) continue;
-    if (arg.text == "reversed") {
+    if (arg.kind != NodeKind::NamedArgument || arg.argument.key.empty()) continue;
+    std::string_view key = arg.argument.key;
+    if (key == "reversed") {
       p.reversed = true;
     } else if (arg.children.empty()) {
       continue;
-    } else if (arg.text == "offset") {
+    } else if (key == "offset") {
       readOffset(r.evaluate(arg.children[0]), p);
-    } else if (arg.text == "limit") {
+    } else if (key == "limit") {
       readLimit(r.evaluate(arg.children[0]), p);
     }
   }
   return p;
 }
 
+}  // namespace
+
 void appendNodeKey(std::pmr::string& out, const Node& node) {
   switch (node.kind) {
-    case NodeKind::Variable: out.append(node.text); return;
+    case NodeKind::Variable: out.append(node.variable.name); return;
     case NodeKind::String:
     case NodeKind::Integer:
     case NodeKind::Float:
     case NodeKind::Boolean:
-    case NodeKind::Nil: out.append(node.text.empty() ? std::string_view("nil") : node.text); return;
+    case NodeKind::Nil:
+      out.append(node.literal.text.empty() ? std::string_view("nil") : node.literal.text);
+      return;
     case NodeKind::Range:
       out.push_back('(');
       if (!node.children.empty()) appendNodeKey(out, node.children[0]);
@@ -82,7 +87,7 @@ void appendNodeKey(std::pmr::string& out, const Node& node) {
     case NodeKind::Property:
       if (!node.children.empty()) appendNodeKey(out, node.children[0]);
       out.push_back('.');
-      out.append(node.text);
+      out.append(node.property.member);
       return;
     case NodeKind::Index:
       if (!node.children.empty()) appendNodeKey(out, node.children[0]);
@@ -94,24 +99,25 @@ void appendNodeKey(std::pmr::string& out, const Node& node) {
   }
 }
 
-// The loop name (variable, "-", continue key) as stored in continueOffsets_,
-// inserted with position 0 on first use. Built in a stack buffer so that a
-// loop run again and again adds nothing to the arena; kept out of line so the
-// buffer is not part of the recursion through loop bodies.
-[[gnu::noinline]] Renderer::ContinueSlot* continueSlot(Renderer& r, const Node& node) {
-  // The key depends only on the node, so each loop node looks it up once.
-  if (node.memo) return static_cast<Renderer::ContinueSlot*>(const_cast<void*>(node.memo));
+namespace {
+
+// Where this loop stops for offset: continue, keyed by its name (variable,
+// "-", continue key). The key is built in a stack buffer, so that a loop run
+// again and again adds nothing to the arena, and looked up once per render:
+// the node's memo keeps the place. Kept out of line so the buffer is not
+// part of the recursion through loop bodies.
+[[gnu::noinline]] Loops::Stop& loopStop(Renderer& r, const Node& node) {
+  void*& memo = r.memo(node.loop.memo).state;
+  if (memo) return *static_cast<Loops::Stop*>(memo);
   char buf[256];
-  std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, r.arena_.resource());
+  std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, r.scratch().resource());
   std::pmr::string name(&mr);
-  name.append(node.text);
+  name.append(node.loop.variable);
   name.push_back('-');
   appendNodeKey(name, node.children[0]);
-  auto it = r.continueOffsets_.find(std::string_view(name));
-  if (it == r.continueOffsets_.end()) it = r.continueOffsets_.emplace(r.arena_.copy(name), 0).first;
-  Renderer::ContinueSlot* slot = &*it;  // elements stay put when the map rehashes
-  node.memo = slot;
-  return slot;
+  Loops::Stop& stop = r.loops().stopOf(name);
+  memo = &stop;
+  return stop;
 }
 
 // The items of a collection, addressed by position. Ranges and objects are
@@ -167,7 +173,7 @@ std::optional<ItemSource> itemsOf(const Value& c) {
 
 // One entry of an object as the pair [key, value].
 Value objectToKeyValuePair(Renderer& r, const ObjectMap& map, std::size_t i) {
-  Value* pair = r.arena_.allocArray<Value>(2);
+  Value* pair = r.scratch().allocArray<Value>(2);
   new (&pair[0]) Value(Value::string(map.keyAt(i)));
   new (&pair[1]) Value(map.valueAt(i));
   return Value::array({pair, 2});
@@ -219,19 +225,17 @@ void renderForLoopBody(Renderer& r, const Node& node, const ItemSource& items, L
                        bool reversed, std::string_view loopName) {
   std::span<const Node> body = forBody(node);
   // One record serves every iteration; loops in the body stack theirs on
-  // top of it (which may move it, so it is found by position).
-  std::size_t at = r.loopStack_.size();
-  r.loopStack_.emplace_back(0, clampToInt64(w.n), loopName);
+  // top of it (which may move it, so it is found by its place).
+  Loops& loops = r.loops();
+  std::size_t at = loops.begin(clampToInt64(w.n), loopName);
   for (uint64_t i = 0; i < w.n; ++i) {
     r.countIteration();
     uint64_t pick = reversed ? w.n - 1 - i : i;
-    r.scope_.set(node.slot, itemAt(r, items, w.first + pick));
-    LoopRecord& rec = r.loopStack_[at];
-    rec.index0 = clampToInt64(i);
-    rec.object = Value();
+    r.variables().set(node.loop.slot, itemAt(r, items, w.first + pick));
+    loops.moveTo(at, clampToInt64(i));
     if (r.renderChildrenWithTrim(body, node.trimRight) == Flow::Break) break;
   }
-  r.loopStack_.pop_back();
+  loops.end();
 }
 
 uint64_t saturatingAdd(uint64_t a, uint64_t b) {
@@ -243,8 +247,7 @@ struct LoopPlan {
   ItemSource items;
   LoopWindow window{0, 0};
   bool reversed = false;
-  std::string_view name;          // the loop name, also the continue_offsets key
-  uint64_t* stopPosition = nullptr;  // its continue_offsets slot (stable across rehashing)
+  Loops::Stop* stop = nullptr;  // its name and where it stops for offset: continue
 };
 
 // Evaluates the collection and the parameters and selects the window; false
@@ -253,60 +256,44 @@ struct LoopPlan {
 [[gnu::noinline]] bool planLoop(Renderer& r, const Node& node, LoopPlan& plan) {
   Value collection = r.evaluate(node.children[0]);
   ForLoopParams params = parseForLoopParams(r, node.children.subspan(1));
-  auto slot = continueSlot(r, node);
+  Loops::Stop& stop = loopStop(r, node);
   std::optional<ItemSource> items = itemsOf(collection);
   if (!items) return false;
-  uint64_t offset = params.offsetContinue ? slot->second : params.offset;
+  uint64_t offset = params.offsetContinue ? stop.position : params.offset;
   uint64_t remaining = items->count > offset ? items->count - offset : 0;
   plan.items = *items;
   plan.window = LoopWindow{offset, params.hasLimit ? std::min(remaining, params.limit) : remaining};
   plan.reversed = params.reversed;
-  plan.name = slot->first;
-  plan.stopPosition = &slot->second;
+  plan.stop = &stop;
   return true;
 }
 
 }  // namespace
 
-Flow Renderer::renderFor(const Node& node) {
-  if (node.children.empty() || node.text.empty()) return Flow::Normal;
+Flow renderFor(Renderer& r, const Node& node) {
+  if (node.children.empty() || node.loop.variable.empty()) return Flow::Normal;
   LoopPlan plan;
-  if (!planLoop(*this, node, plan)) return Flow::Normal;
+  if (!planLoop(r, node, plan)) return Flow::Normal;
   if (plan.window.n == 0) {
-    renderElseBranch(*this, node);
+    renderElseBranch(r, node);
     return Flow::Normal;
   }
 
-  Binding before = scope_.save(node.slot);
-  std::size_t start = output_.size();
+  Binding before = r.variables().save(node.loop.slot);
+  std::size_t start = r.output().size();
 
-  renderForLoopBody(*this, node, plan.items, plan.window, plan.reversed, plan.name);
-  *plan.stopPosition = saturatingAdd(plan.window.first, plan.window.n);
+  renderForLoopBody(r, node, plan.items, plan.window, plan.reversed, plan.stop->key);
+  plan.stop->position = saturatingAdd(plan.window.first, plan.window.n);
 
-  stripEmptyBlockWhitespace(start, node.children);
-  scope_.restore(node.slot, before);
+  r.stripEmptyBlockWhitespace(start, node.children);
+  r.variables().restore(node.loop.slot, before);
   return Flow::Normal;
 }
 
-Value Renderer::buildForloopObject(std::size_t k) {
-  if (k >= visibleLoops()) return Value();
-  LoopRecord& rec = loopStack_[loopBase_ + k];
-  if (rec.object.is(Kind::Object)) return rec.object;
-  const Value values[] = {Value::integer(rec.index()), Value::integer(rec.index0),  Value::boolean(rec.first()),
-                          Value::boolean(rec.last()),  Value::integer(rec.length), Value::integer(rec.rindex()),
-                          Value::integer(rec.rindex0()), Value::string(rec.name),
-                          Value::integer(static_cast<int64_t>(k) - 1)};
-  // The innermost loop's object also names its parent's record.
-  const Shape& shape = k > 0 ? kForloopShapeWithParent : kForloopShape;
-  rec.object = Value::object(ObjectMap::make(arena_, shape, std::span(values, shape.size())));
-  keptObject_ = true;
-  return rec.object;
-}
-
-std::string_view Renderer::buildContinueKey(const Node& expr) {
-  std::pmr::string& key = newText(arena_);
+std::string_view continueKey(Renderer& r, const Node& expr) {
+  std::pmr::string& key = newText(r.scratch());
   appendNodeKey(key, expr);
   return key;
 }
 
-}  // namespace mervalt
+}  // namespace mervalt::tags

@@ -4,9 +4,9 @@
 #include <cmath>
 #include <limits>
 
-#include "render/renderer.h"
+#include "render/tags/tags.h"
 
-namespace mervalt {
+namespace mervalt::tags {
 namespace {
 
 constexpr std::string_view kInvalidInteger = "Liquid error (line 1): invalid integer";
@@ -66,7 +66,8 @@ TablerowParams parseTablerowParams(Renderer& r, std::span<const Node> args, cons
   TablerowParams p;
   for (const Node& arg : args) {
     if (arg.kind != NodeKind::NamedArgument || arg.children.empty()) continue;
-    bool cols = arg.text == "cols", limit = arg.text == "limit", offset = arg.text == "offset";
+    std::string_view key = arg.argument.key;
+    bool cols = key == "cols", limit = key == "limit", offset = key == "offset";
     if (!cols && !limit && !offset) continue;
     Value v = r.evaluate(arg.children[0]);
     if (cols) {
@@ -119,27 +120,27 @@ TablerowInfo cellInfo(uint64_t i, uint64_t n, uint64_t cols, bool colsNil) {
 // Renders one cell's body with its record pushed; false when a break ended
 // the table (the cell and row are closed then).
 bool renderCell(Renderer& r, std::span<const Node> body, const TablerowInfo& info) {
-  r.tablerowStack_.push_back(info);
+  r.loops().beginCell(info);
   Flow f = r.renderSequence(body);
-  r.tablerowStack_.pop_back();
+  r.loops().endCell();
   if (f == Flow::Break) {
-    r.output_.append("</td></tr>\n");
+    r.output().append("</td></tr>\n");
     return false;
   }
-  r.output_.append("</td>");
+  r.output().append("</td>");
   return true;
 }
 
 // A string is laid out as one cell holding the whole string.
 void renderStringTable(Renderer& r, const Node& node, std::span<const Node> body, const Value& s) {
-  OutputBuffer& out = r.output_;
+  OutputBuffer& out = r.output();
   if (s.str().empty()) {
     out.append("<tr class=\"row1\">\n</tr>\n");
     return;
   }
   openRow(out, 1);
   openCell(out, 1);
-  r.scope_.set(node.slot, s);
+  r.variables().set(node.loop.slot, s);
   int64_t length = clampToInt64(s.str().size());
   if (renderCell(r, body, TablerowInfo{1, 0, 1, 1, 0, length, 1, 0, true, true, true, true}))
     out.append("</tr>\n");
@@ -147,13 +148,14 @@ void renderStringTable(Renderer& r, const Node& node, std::span<const Node> body
 
 }  // namespace
 
-Flow Renderer::renderTablerow(const Node& node) {
-  if (node.children.empty() || node.text.empty()) return Flow::Normal;
-  Value collection = evaluate(node.children[0]);
+Flow renderTablerow(Renderer& r, const Node& node) {
+  if (node.children.empty() || node.loop.variable.empty()) return Flow::Normal;
+  OutputBuffer& out = r.output();
+  Value collection = r.evaluate(node.children[0]);
   std::span<const Node> rest = node.children.subspan(1);
-  TablerowParams p = parseTablerowParams(*this, rest, collection);
+  TablerowParams p = parseTablerowParams(r, rest, collection);
   if (p.invalid) {
-    output_.append(kInvalidInteger);
+    out.append(kInvalidInteger);
     return Flow::Normal;
   }
   std::size_t b = 0;
@@ -168,7 +170,7 @@ Flow Renderer::renderTablerow(const Node& node) {
     uint64_t span = static_cast<uint64_t>(collection.rangeEnd()) - static_cast<uint64_t>(collection.rangeStart());
     count = span == std::numeric_limits<uint64_t>::max() ? span : span + 1;
   } else if (collection.is(Kind::String)) {
-    renderStringTable(*this, node, body, collection);
+    renderStringTable(r, node, body, collection);
     return Flow::Normal;
   } else {
     return Flow::Normal;
@@ -177,128 +179,90 @@ Flow Renderer::renderTablerow(const Node& node) {
   uint64_t remaining = count > p.offset ? count - p.offset : 0;
   uint64_t n = p.hasLimit && p.limit < remaining ? p.limit : remaining;
   if (n == 0) {
-    output_.append("<tr class=\"row1\">\n</tr>\n");
+    out.append("<tr class=\"row1\">\n</tr>\n");
     return Flow::Normal;
   }
   uint64_t cols = p.hasCols && p.cols != 0 ? p.cols : n;
   for (uint64_t i = 0; i < n; ++i) {
-    countIteration();
+    r.countIteration();
     if (i % cols == 0) {
-      if (i != 0) output_.append("</tr>\n");
-      openRow(output_, i / cols + 1);
+      if (i != 0) out.append("</tr>\n");
+      openRow(out, i / cols + 1);
     }
-    openCell(output_, i % cols + 1);
+    openCell(out, i % cols + 1);
     uint64_t pos = p.offset + i;
     Value item = collection.is(Kind::Array)
                      ? collection.items()[pos]
                      : Value::integer(static_cast<int64_t>(static_cast<uint64_t>(collection.rangeStart()) + pos));
-    scope_.set(node.slot, item);
-    if (!renderCell(*this, body, cellInfo(i, n, cols, p.colsNil))) return Flow::Normal;
+    r.variables().set(node.loop.slot, item);
+    if (!renderCell(r, body, cellInfo(i, n, cols, p.colsNil))) return Flow::Normal;
   }
-  output_.append("</tr>\n");
+  out.append("</tr>\n");
   return Flow::Normal;
 }
 
 namespace {
 
-constexpr std::string_view kTablerowloopKeys[] = {"col",   "col0",   "col_first", "col_last",
-                                                  "row",   "index",  "index0",    "first",
-                                                  "last",  "length", "rindex",    "rindex0"};
-constexpr Shape kTablerowloopShape{kTablerowloopKeys, 12};
+// A cycle of literals without a group name has the same key every time: its
+// node's memo keeps where its position lives in the running frame.
+struct CycleMemo {
+  const void* frame;
+  uint64_t* position;
+};
+
+// Writes the value at `position` and moves on to the next.
+void advanceCycle(Renderer& r, const Node& node, uint64_t& position) {
+  uint64_t p = position;
+  position = p + 1 < node.children.size() ? p + 1 : 0;
+  if (p < node.children.size()) appendDisplay(r.output(), r.evaluate(node.children[p]));
+}
 
 }  // namespace
-
-Value Renderer::buildTablerowloopObject() {
-  if (tablerowStack_.empty()) return Value();
-  TablerowInfo& t = tablerowStack_.back();
-  if (t.object.is(Kind::Object)) return t.object;
-  const Value values[] = {Value::integer(t.col),    Value::integer(t.col0),   Value::boolean(t.colFirst),
-                          Value::boolean(t.colLast), Value::integer(t.row),   Value::integer(t.index),
-                          Value::integer(t.index0),  Value::boolean(t.first), Value::boolean(t.last),
-                          Value::integer(t.length),  Value::integer(t.rindex), Value::integer(t.rindex0)};
-  t.object = Value::object(ObjectMap::make(arena_, kTablerowloopShape, values));
-  keptObject_ = true;
-  return t.object;
-}
 
 // The group is keyed by the display text of the named variable, or else by
 // the values' display texts joined with ",". The key is built on the stack
 // and copied into the arena only the first time it is seen.
-namespace {
-
-// A cycle of literals without a group name has the same key every time: the
-// tag remembers where its position lives in the running frame's map.
-struct CycleMemo {
-  const NameMap<uint64_t>* map;
-  uint64_t* position;
-};
-
-bool hasConstantKey(const Node& node) {
-  if (!node.text.empty()) return false;
-  for (const Node& c : node.children)
-    if (c.kind < NodeKind::String || c.kind > NodeKind::Blank) return false;
-  return true;
-}
-
-}  // namespace
-
-void Renderer::renderCycle(const Node& node) {
+void renderCycle(Renderer& r, const Node& node) {
   if (node.children.empty()) return;
-  auto* memo = static_cast<const CycleMemo*>(node.memo);
-  if (memo && memo->map == cyclePositions_) {
-    advanceCycle(node, *memo->position);
+  Counters& counters = r.counters();
+  CycleMemo* memo = node.cycle.memo != kNoMemo ? static_cast<CycleMemo*>(r.memo(node.cycle.memo).state) : nullptr;
+  if (memo && memo->frame == counters.cycleFrame()) {
+    advanceCycle(r, node, *memo->position);
     return;
   }
   char buf[256];
-  std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, arena_.resource());
+  std::pmr::monotonic_buffer_resource mr(buf, sizeof buf, r.scratch().resource());
   std::pmr::string key(&mr);
-  if (!node.text.empty()) {
-    appendDisplay(key, resolveVariable(node.slot, node.text));
+  if (!node.cycle.group.empty()) {
+    appendDisplay(key, r.resolveVariable(node.cycle.slot, node.cycle.group));
   } else {
     for (std::size_t i = 0; i < node.children.size(); ++i) {
       if (i != 0) key.push_back(',');
-      appendDisplay(key, evaluate(node.children[i]));
+      appendDisplay(key, r.evaluate(node.children[i]));
     }
   }
-  if (!cyclePositions_) cyclePositions_ = arena_.make<NameMap<uint64_t>>(arena_.resource());
-  auto it = cyclePositions_->find(std::string_view(key));
-  if (it == cyclePositions_->end()) it = cyclePositions_->emplace(arena_.copy(key), 0).first;
-  if (hasConstantKey(node)) node.memo = arena_.make<CycleMemo>(CycleMemo{cyclePositions_, &it->second});
-  advanceCycle(node, it->second);
+  uint64_t& position = counters.cyclePosition(key);
+  if (node.cycle.memo != kNoMemo)
+    r.memo(node.cycle.memo).state = r.scratch().make<CycleMemo>(CycleMemo{counters.cycleFrame(), &position});
+  advanceCycle(r, node, position);
 }
 
-// Writes the value at `position` and moves on to the next.
-void Renderer::advanceCycle(const Node& node, uint64_t& position) {
-  uint64_t p = position;
-  position = p + 1 < node.children.size() ? p + 1 : 0;
-  if (p < node.children.size()) appendDisplay(output_, evaluate(node.children[p]));
-}
-
-void Renderer::renderIncrement(const Node& node, bool up) {
-  if (node.text.empty()) return;
-  if (!counters_) counters_ = arena_.make<NameMap<int64_t>>(arena_.resource());
-  auto it = counters_->try_emplace(node.text, 0).first;
-  // Unsigned steps: a counter cannot overflow into undefined behaviour.
-  uint64_t current = static_cast<uint64_t>(it->second);
-  int64_t shown = static_cast<int64_t>(up ? current : current - 1);
-  it->second = static_cast<int64_t>(up ? current + 1 : current - 1);
-  appendDisplay(output_, Value::integer(shown));
+void renderCounter(Renderer& r, const Node& node, bool up) {
+  if (node.counter.name.empty()) return;
+  appendDisplay(r.output(), Value::integer(r.counters().step(node.counter.name, up)));
 }
 
 // The body is kept only when it wrote something other than what the last
 // ifchanged block wrote. Trimming inside may cut below the start; what was
 // written is then nothing.
-Flow Renderer::renderIfchanged(const Node& node) {
-  std::size_t start = output_.size();
-  Flow f = renderSequence(node.children);
+Flow renderIfchanged(Renderer& r, const Node& node) {
+  OutputBuffer& out = r.output();
+  std::size_t start = out.size();
+  Flow f = r.renderSequence(node.children);
   if (f != Flow::Normal) return f;
-  std::string_view written = output_.size() > start ? output_.from(start) : std::string_view();
-  if (ifchangedLast_ && *ifchangedLast_ == written) {
-    output_.truncate(start);
-    return Flow::Normal;
-  }
-  ifchangedLast_ = arena_.copy(written);
+  std::string_view written = out.size() > start ? out.from(start) : std::string_view();
+  if (r.counters().ifchangedRepeats(written)) out.truncate(start);
   return Flow::Normal;
 }
 
-}  // namespace mervalt
+}  // namespace mervalt::tags
