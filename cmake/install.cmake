@@ -2,13 +2,14 @@
 # its headers, the mervalt tool, a CMake package and a pkg-config file.
 include(CMakePackageConfigHelpers)
 
-install(TARGETS mervalt EXPORT mervaltTargets
+install(TARGETS mervalt mervalt_engine EXPORT mervaltTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
 install(TARGETS mervalt_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(FILES ${PROJECT_SOURCE_DIR}/include/mervalt.h ${MERVALT_GENERATED_INCLUDE}/mervalt_version.h
-  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/include/mervalt.h ${PROJECT_SOURCE_DIR}/include/mervalt_engine.h
+  ${MERVALT_GENERATED_INCLUDE}/mervalt_version.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
-# CMake package: find_package(mervalt 0.2 CONFIG) -> mervalt::mervalt. Before
+# CMake package: find_package(mervalt 0.3 CONFIG) -> mervalt::mervalt and
+# mervalt::engine. Before
 # 1.0 a minor version may break the interface, so only patch releases of the
 # requested minor version match.
 set(MERVALT_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/mervalt)
@@ -35,4 +36,6 @@ else()
   set(MERVALT_PC_INCLUDEDIR "\${prefix}/${CMAKE_INSTALL_INCLUDEDIR}")
 endif()
 configure_file(${PROJECT_SOURCE_DIR}/cmake/mervalt.pc.in ${PROJECT_BINARY_DIR}/mervalt.pc @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/mervalt.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+configure_file(${PROJECT_SOURCE_DIR}/cmake/mervalt-engine.pc.in ${PROJECT_BINARY_DIR}/mervalt-engine.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/mervalt.pc ${PROJECT_BINARY_DIR}/mervalt-engine.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

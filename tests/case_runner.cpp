@@ -1,4 +1,6 @@
-// case_runner.cpp: runs the data-driven cases of tests/cases/*.txt through the C interface.
+// case_runner.cpp: runs the data-driven cases of tests/cases/*.txt through the C interface,
+// and requires the engine interface to give the same result for each: the
+// template compiled and then rendered, and compiled and rendered in one call.
 //
 // The file format is described in case_file.h.
 //
@@ -21,6 +23,7 @@
 
 #include "case_file.h"
 #include "mervalt.h"
+#include "mervalt_engine.h"
 
 namespace mervalt::test {
 
@@ -124,6 +127,35 @@ std::string describeMismatch(std::string_view expected, std::string_view actual)
   return os.str();
 }
 
+// The result of a render: the bytes, or nothing when it failed.
+using Result = std::optional<std::string>;
+
+Result taken(int rc, char*& out, std::size_t& len) {
+  if (rc != 0) return std::nullopt;
+  std::string bytes(out, len);
+  mervalt_output_free(out, len);
+  return bytes;
+}
+
+// The same template and data through the engine interface, with its
+// default settings: compiled, then rendered; and in one call.
+std::pair<Result, Result> throughEngine(const std::string& tpl, const std::string& json) {
+  mervalt_engine* engine = mervalt_engine_new();
+  char* out = nullptr;
+  std::size_t len = 0;
+  Result compiled;
+  mervalt_template* t = nullptr;
+  if (mervalt_compile(engine, tpl.data(), tpl.size(), &t, nullptr) == MERVALT_OK) {
+    int rc = mervalt_template_render(t, json.data(), json.size(), &out, &len, nullptr);
+    compiled = taken(rc, out, len);
+    mervalt_template_free(t);
+  }
+  int rc = mervalt_engine_render(engine, tpl.data(), tpl.size(), json.data(), json.size(), &out, &len, nullptr);
+  Result once = taken(rc, out, len);
+  mervalt_engine_free(engine);
+  return {compiled, once};
+}
+
 class CaseTest : public testing::TestWithParam<Case> {};
 
 TEST_P(CaseTest, Run) {
@@ -136,6 +168,10 @@ TEST_P(CaseTest, Run) {
   std::size_t outLen = 0xdeadbeef;
   const std::string& json = c.data ? *c.data : std::string();
   int rc = mervalt_render_json(c.templateText.data(), c.templateText.size(), json.data(), json.size(), &out, &outLen);
+  Result plain = rc == 0 ? Result(std::string(out, outLen)) : std::nullopt;
+  auto [compiled, once] = throughEngine(c.templateText, json);
+  EXPECT_EQ(compiled, plain) << "a compiled template renders otherwise";
+  EXPECT_EQ(once, plain) << "mervalt_engine_render renders otherwise";
 
   if (c.fails) {
     EXPECT_EQ(rc, 1) << "the call should fail; it rendered \"" << (rc == 0 ? visible({out, outLen}) : "") << "\"";

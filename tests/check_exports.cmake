@@ -1,5 +1,12 @@
-# check_exports.cmake: fails unless libmervalt.so exports exactly the two C functions.
-# Usage: cmake -DNM=<nm> -DLIB=<libmervalt.so> -P check_exports.cmake
+# check_exports.cmake: fails unless a shared library exports exactly the
+# functions its version script names, as text symbols, and nothing else.
+# Usage: cmake -DNM=<nm> -DLIB=<library> -DEXPECTED=<version script> -P check_exports.cmake
+cmake_minimum_required(VERSION 3.25)
+file(READ ${EXPECTED} script)
+string(REGEX MATCH "global:([^}]*)local:" globals "${script}")
+string(REGEX MATCHALL "[A-Za-z_][A-Za-z0-9_]*" names "${CMAKE_MATCH_1}")
+list(SORT names)
+
 execute_process(COMMAND ${NM} -D --defined-only ${LIB}
   OUTPUT_VARIABLE listing RESULT_VARIABLE rc ERROR_VARIABLE err)
 if(NOT rc EQUAL 0)
@@ -14,25 +21,19 @@ foreach(line IN LISTS lines)
     continue()
   endif()
   # "<address> <type> <name>"
-  if(NOT line MATCHES "^[0-9a-fA-F]* *([A-Za-z]) (.+)$")
-    list(APPEND unexpected "${line}")
-    continue()
-  endif()
-  set(type "${CMAKE_MATCH_1}")
-  set(name "${CMAKE_MATCH_2}")
-  if(type STREQUAL "T" AND (name STREQUAL "mervalt_render_json" OR name STREQUAL "mervalt_free"))
-    list(APPEND found "${name}")
+  if(line MATCHES "^[0-9a-fA-F]* *T (.+)$" AND CMAKE_MATCH_1 IN_LIST names)
+    list(APPEND found "${CMAKE_MATCH_1}")
   else()
-    list(APPEND unexpected "${type} ${name}")
+    list(APPEND unexpected "${line}")
   endif()
 endforeach()
+list(SORT found)
 
-list(LENGTH found nfound)
 if(unexpected)
   list(JOIN unexpected "\n  " shown)
-  message(FATAL_ERROR "libmervalt.so exports symbols besides the C interface:\n  ${shown}")
+  message(FATAL_ERROR "${LIB} exports symbols besides its interface:\n  ${shown}")
 endif()
-if(NOT nfound EQUAL 2)
-  message(FATAL_ERROR "expected mervalt_render_json and mervalt_free as text symbols, found: ${found}")
+if(NOT found STREQUAL names)
+  message(FATAL_ERROR "expected ${names} as text symbols, found: ${found}")
 endif()
 message(STATUS "exports: ${found}")

@@ -194,7 +194,8 @@ int main(int argc, char** argv) {
   try {
     mervalt::Limits limits = mervalt::limitsFor(templateText->size(), dataSize);
     mervalt::HeapResource heap(limits);
-    out = mervalt::renderCall(*templateText, std::string_view(*data).substr(0, dataSize), heap, limits, true);
+    out = mervalt::renderCall(*templateText, mervalt::JsonInput(std::string_view(*data).substr(0, dataSize), true),
+                              heap, limits);
   } catch (...) {
     std::fprintf(stderr, "%s\n", describeRenderFailure(sources).c_str());
     return kExitRenderFailed;

@@ -6,7 +6,6 @@
 
 #include "memory/arena.h"
 #include "api/call.h"
-#include "render/renderer.h"
 
 namespace {
 
@@ -23,7 +22,8 @@ extern "C" MERVALT_API int mervalt_render_json(const char* template_ptr, size_t 
   try {
     mervalt::Limits limits = mervalt::limitsFor(template_len, json_len);
     mervalt::HeapResource heap(limits);
-    auto [ptr, len] = mervalt::renderCall({template_ptr, template_len}, {json_ptr, json_len}, heap, limits);
+    auto [ptr, len] = mervalt::renderCall({template_ptr, template_len}, std::string_view(json_ptr, json_len), heap,
+                                          limits);
     *out_ptr = len == 0 ? kEmptyResult : ptr;
     *out_len = len;
     return 0;

@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace mervalt {
 
@@ -16,6 +18,13 @@ struct JsonProblem {
   uint32_t line;        // 1-based, counting line feeds
   uint32_t column;      // 1-based, in bytes
   std::string message;  // short and lower case: "trailing comma before ']'"
+};
+
+// A document that does not read where it must (strict data): the render
+// fails, saying where and why.
+struct DataError : std::runtime_error {
+  explicit DataError(JsonProblem p) : std::runtime_error(p.message), problem(std::move(p)) {}
+  JsonProblem problem;
 };
 
 // The first reason why the library would read `json` as no data, or nothing

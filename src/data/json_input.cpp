@@ -422,7 +422,8 @@ class Builder {
 
 static_assert(kJsonPadding == simdjson::SIMDJSON_PADDING);
 
-Value readJsonDocument(std::string_view json, Arena& arena, bool padded) {
+Value readJsonDocument(std::string_view json, Arena& arena, bool padded, bool* readable) {
+  if (readable) *readable = false;
   // The reader scans in blocks and needs readable padding past the text.
   const char* text = json.data();
   if (!padded) {
@@ -443,7 +444,9 @@ Value readJsonDocument(std::string_view json, Arena& arena, bool padded) {
   std::span<const uint32_t> index(reader->structural_indexes.get(), reader->n_structural_indexes);
   Builder builder(arena, std::string_view(text, json.size()), index, *reader);
   Value out;
-  return builder.build(out) ? out : Value::nil();
+  if (!builder.build(out)) return Value::nil();
+  if (readable) *readable = true;
+  return out;
 }
 
 }  // namespace mervalt

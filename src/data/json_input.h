@@ -16,9 +16,10 @@ inline constexpr std::size_t kJsonPadding = 64;
 
 // Reads `json` as one RFC 8259 document and converts it to Values in `arena`
 // (reserved `_mervalt_` keys included). Any unreadable document, including a
-// repeated key in an object, yields nil. Throws std::bad_alloc only when the
-// arena cannot grow. With `padded`, kJsonPadding readable bytes follow the
-// text; the Values may then point into the text, which must outlive them.
-Value readJsonDocument(std::string_view json, Arena& arena, bool padded = false);
+// repeated key in an object, yields nil (and sets `*readable` false, when
+// given). Throws std::bad_alloc only when the arena cannot grow. With
+// `padded`, kJsonPadding readable bytes follow the text; the Values may then
+// point into the text, which must outlive them.
+Value readJsonDocument(std::string_view json, Arena& arena, bool padded = false, bool* readable = nullptr);
 
 }  // namespace mervalt

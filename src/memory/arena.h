@@ -73,6 +73,8 @@ class HeapResource final : public std::pmr::memory_resource {
   // Gives back bytes that charge() counted.
   void release(std::size_t bytes) { used_ -= bytes < used_ ? bytes : used_; }
   uint64_t allocations() const { return count_; }
+  // The bytes held now.
+  std::size_t used() const { return used_; }
   // The most bytes held at once so far.
   std::size_t peak() const { return peak_; }
 
