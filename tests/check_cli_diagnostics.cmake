@@ -49,6 +49,13 @@ run("output size" 1 "" "^mervalt: output\\.liquid: rendering would hold more tha
     ARGS output.liquid big.json)
 run("memory limit" 1 "" "^mervalt: memory\\.liquid: rendering would hold more than 100,762,528 bytes of memory ${memory_bound}\n$"
     ARGS memory.liquid big.json)
+run("--max-output" 1 "" "^mervalt: output\\.liquid: the output would be larger than 3 MiB\n$"
+    ARGS --max-output 3M output.liquid big.json)
+run("--max-work" 1 "" "^mervalt: work\\.liquid: more than 1,000 units of work\n$" ARGS --max-work=1000 work.liquid)
+run("--max-memory" 1 "" "^mervalt: memory\\.liquid: rendering would hold more than 2 MiB of memory\n$"
+    ARGS --max-memory 2M memory.liquid big.json)
+run("a bad --max-work" 2 "" "^mervalt: option '--max-work' needs a positive number, not '1k'\n"
+    ARGS --max-work 1k work.liquid)
 run("a huge range" 1 "" "^mervalt: range\\.liquid: rendering would hold more than 67,109,728 bytes of memory ${memory_bound}\n$"
     ARGS range.liquid)
 

@@ -43,6 +43,11 @@ const char* const kUsage =
     "                     data's text\n"
     "  --strict-data      fail (exit 2) when DATA is not readable JSON, instead of\n"
     "                     warning and rendering without data\n"
+    "  --max-memory SIZE  memory the render may hold, output included (bytes, or\n"
+    "                     with K, M or G: 512M); by default 64M and 32 bytes per\n"
+    "                     byte of template and data\n"
+    "  --max-output SIZE  bytes of output (default 1G)\n"
+    "  --max-work UNITS   units of work (default 10,000,000 and 4 per byte of data)\n"
     "  --version          print the version\n"
     "  -h, --help         print this help\n"
     "  --                 end of options\n"
@@ -64,7 +69,40 @@ struct Options {
   std::optional<std::string> outputPath;
   std::optional<std::string> partialsDir;
   bool strictData = false;
+  mervalt::LimitSettings limits;
 };
+
+// A positive count, with a binary suffix when `sizes` (K, M, G, and KiB,
+// MiB, GiB alike); nothing when the text is not one.
+std::optional<uint64_t> parseCount(std::string_view text, bool sizes) {
+  uint64_t n = 0;
+  std::size_t i = 0;
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    if (n > (UINT64_MAX - 9) / 10) return std::nullopt;
+    n = n * 10 + static_cast<uint64_t>(text[i] - '0');
+  }
+  if (i == 0 || n == 0) return std::nullopt;
+  std::string_view unit = text.substr(i);
+  if (unit.empty()) return n;
+  if (!sizes) return std::nullopt;
+  static constexpr std::pair<std::string_view, unsigned> kUnits[] = {
+      {"K", 10}, {"KiB", 10}, {"M", 20}, {"MiB", 20}, {"G", 30}, {"GiB", 30}};
+  for (auto [name, shift] : kUnits)
+    if (unit == name) return n > (UINT64_MAX >> shift) ? std::nullopt : std::optional<uint64_t>(n << shift);
+  return std::nullopt;
+}
+
+// Reads the value of a --max-* option into `into`; false after saying why.
+bool readLimit(std::string_view option, const std::string& value, bool sizes, uint64_t& into) {
+  std::optional<uint64_t> n = parseCount(value, sizes);
+  if (!n) {
+    std::fprintf(stderr, "mervalt: option '%s' needs a positive %s, not '%s'\n", std::string(option).c_str(),
+                 sizes ? "size (bytes, or with K, M or G)" : "number", value.c_str());
+    return false;
+  }
+  into = *n;
+  return true;
+}
 
 enum class Parsed { Run, Help, Version, Bad };
 
@@ -105,6 +143,12 @@ Parsed parseArgs(int argc, char** argv, Options& o) {
       o.outputPath = *out;
     } else if (auto dir = optionValue(arg, "--partials", i, argc, argv, bad)) {
       o.partialsDir = *dir;
+    } else if (auto v = optionValue(arg, "--max-memory", i, argc, argv, bad)) {
+      bad = !readLimit("--max-memory", *v, true, o.limits.memory);
+    } else if (auto v = optionValue(arg, "--max-output", i, argc, argv, bad)) {
+      bad = !readLimit("--max-output", *v, true, o.limits.output);
+    } else if (auto v = optionValue(arg, "--max-work", i, argc, argv, bad)) {
+      bad = !readLimit("--max-work", *v, false, o.limits.work);
     } else if (!bad) {
       std::fprintf(stderr, "mervalt: unknown option '%s'\n", argv[i]);
       bad = true;
@@ -192,7 +236,7 @@ int main(int argc, char** argv) {
   data->append(mervalt::kJsonPadding, ' ');
   std::pair<char*, std::size_t> out;
   try {
-    mervalt::Limits limits = mervalt::limitsFor(templateText->size(), dataSize);
+    mervalt::Limits limits = mervalt::limitsFor(templateText->size(), dataSize, o.limits);
     mervalt::HeapResource heap(limits);
     out = mervalt::renderCall(*templateText, mervalt::JsonInput(std::string_view(*data).substr(0, dataSize), true),
                               heap, limits);
