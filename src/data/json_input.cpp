@@ -1,7 +1,8 @@
 // json_input.cpp: reading the JSON document of a call into Values in the call
-// arena. simdjson finds the document's structure and checks its UTF-8 and its
-// strings; one pass over that structure checks the grammar and builds the
-// Values.
+// arena. simdjson's On-Demand parser finds the document's structure, checks
+// its UTF-8 and its strings, and walks it; the walk checks the grammar and
+// builds the Values. Each thread keeps one parser, whose buffers serve its
+// next documents.
 #include "data/json_input.h"
 
 #include <simdjson.h>
@@ -15,6 +16,7 @@
 #include <system_error>
 
 #include "memory/arena.h"
+#include "memory/thread_cache.h"
 
 namespace mervalt {
 
@@ -195,71 +197,42 @@ class ArenaStack {
   std::size_t cap_ = 0;
 };
 
-// Builds Values from the structural index of a document in one forward pass.
-// The index lists the position of every bracket, brace, colon and comma and
-// the first byte of every string, number and literal; this pass checks the
-// grammar between them and reads each scalar. Open arrays and objects are
-// frames on an explicit stack, so no input deepens the thread's stack, and
-// their elements and keys wait on two shared stacks until the container is
-// complete and its size known. Strings without escapes are borrowed from the
-// padded copy of the text, which lives as long as the call.
+namespace od = simdjson::ondemand;
+
+// Builds Values by walking a document with the On-Demand parser. Arrays and
+// objects recurse, at most kMaxJsonDepth deep; their elements and keys wait
+// on two shared stacks until the container is complete and its size known.
+// Strings without escapes are borrowed from the padded copy of the text,
+// which lives as long as the call; the others are unescaped into the arena.
+// A failure is the flag `failed_`, which keeps the walk free of error
+// plumbing: every step after a failure is skipped.
 class Builder {
  public:
-  Builder(Arena& arena, std::string_view text, std::span<const uint32_t> index,
-          const simdjson::internal::dom_parser_implementation& reader)
-      : arena_(arena), text_(text), index_(index), reader_(reader), values_(arena), keys_(arena) {}
+  Builder(Arena& arena, std::string_view text) : arena_(arena), text_(text), values_(arena), keys_(arena) {}
 
-  // The document's Value; false when the document proves unreadable.
-  // Values and texts travel as return values (in registers) and a failure
-  // as the flag `failed_`, which keeps the loop free of stores that later
-  // loads would wait for.
-  bool build(Value& out) {
-    std::size_t pos = 0;
-    for (;;) {
-      bool opened = false;
-      Value v = openOrRead(pos, opened);
-      if (failed_) return false;
-      if (opened) continue;  // its first element comes next
-      // Attach the finished value; every closing bracket finishes another.
-      for (;;) {
-        if (depth_ == 0) {
-          out = v;
-          return pos == index_.size();
-        }
-        values_.push(v);
-        if (pos == index_.size()) return false;
-        char sep = charAt(pos++);
-        Frame& f = frames_[depth_ - 1];
-        if (sep == ',') {
-          if (f.isObject && !readKey(pos)) return false;
-          break;
-        }
-        if (sep != (f.isObject ? '}' : ']')) return false;
-        v = close(f);
-        if (failed_) return false;
-        --depth_;
-      }
+  bool document(od::document& doc, Value& out) {
+    od::json_type type;
+    if (doc.type().get(type) != simdjson::SUCCESS) return false;
+    if (type == od::json_type::array || type == od::json_type::object) {
+      od::value root;
+      if (doc.get_value().get(root) != simdjson::SUCCESS) return false;
+      out = value(root, 0);
+      // Nothing may follow the value.
+      const char* rest = nullptr;
+      return !failed_ && doc.current_location().get(rest) == simdjson::OUT_OF_BOUNDS;
     }
+    std::string_view token;
+    if (doc.raw_json_token().get(token) != simdjson::SUCCESS) return false;
+    // A scalar document: its token must run to the end of the text.
+    if (token.data() + token.size() != text_.data() + text_.size()) return false;
+    out = type == od::json_type::string ? rootString(doc, token) : scalar(type, trimmed(token));
+    return !failed_;
   }
 
  private:
-  struct Frame {
-    std::size_t valueBase;  // first element of this container on values_
-    std::size_t keyBase;    // first key of this object on keys_
-    bool isObject;
-  };
-
-  char charAt(std::size_t pos) const { return text_[index_[pos]]; }
-
-  // The token at `pos` up to the next structural position, without the JSON
-  // whitespace after it.
-  std::string_view token(std::size_t pos) const {
-    std::size_t begin = index_[pos];
-    std::size_t end = pos + 1 < index_.size() ? index_[pos + 1] : text_.size();
-    // Most tokens run right up to the next one; JSON whitespace is rarely
-    // more than a space or a line break.
-    while (end > begin && isJsonSpace(text_[end - 1])) --end;
-    return {text_.data() + begin, end - begin};
+  static std::string_view trimmed(std::string_view t) {
+    while (!t.empty() && isJsonSpace(t.back())) t.remove_suffix(1);
+    return t;
   }
 
   Value fail() {
@@ -267,70 +240,51 @@ class Builder {
     return Value();
   }
 
-  // Reads the value at `pos`, or opens the container there (sets `opened`;
-  // an empty container is read whole).
-  Value openOrRead(std::size_t& pos, bool& opened) {
-    if (pos == index_.size()) return fail();
-    char c = charAt(pos);
-    if (c != '[' && c != '{') return scalar(pos++);
-    if (depth_ == static_cast<std::size_t>(kMaxJsonDepth)) return fail();
-    ++pos;
-    if (pos == index_.size()) return fail();
-    bool isObject = c == '{';
-    if (charAt(pos) == (isObject ? '}' : ']')) {
-      ++pos;
-      return isObject ? Value::object(ObjectMap::make(arena_, kNoKeys, {})) : Value::array({});
+  Value value(od::value v, std::size_t depth) {
+    od::json_type type;
+    if (v.type().get(type) != simdjson::SUCCESS) return fail();
+    switch (type) {
+      case od::json_type::array: return array(v, depth + 1);
+      case od::json_type::object: return object(v, depth + 1);
+      case od::json_type::string: return string(v);
+      default: return scalar(type, trimmed(v.raw_json_token()));
     }
-    frames_[depth_++] = Frame{values_.size(), keys_.size(), isObject};
-    opened = true;
-    if (isObject && !readKey(pos)) return fail();
-    return Value();
   }
 
-  // A key and its colon; `pos` moves to the value.
-  bool readKey(std::size_t& pos) {
-    if (pos + 1 >= index_.size() || charAt(pos) != '"' || charAt(pos + 1) != ':') return false;
-    std::string_view key = string(pos);
-    if (key.data() == nullptr) return false;
-    keys_.push(key);
-    pos += 2;
-    return true;
-  }
-
-  Value scalar(std::size_t pos) {
-    std::string_view t = token(pos);
-    switch (t[0]) {
-      case '"': {
-        std::string_view s = string(pos);
-        return s.data() ? Value::string(s) : fail();
-      }
-      case 't': return t == "true" ? Value::boolean(true) : fail();
-      case 'f': return t == "false" ? Value::boolean(false) : fail();
-      case 'n': return t == "null" ? Value::nil() : fail();
-      default: {
+  Value scalar(od::json_type type, std::string_view t) {
+    switch (type) {
+      case od::json_type::boolean:
+        if (t == "true") return Value::boolean(true);
+        return t == "false" ? Value::boolean(false) : fail();
+      case od::json_type::null: return t == "null" ? Value::nil() : fail();
+      case od::json_type::number: {
         Value v;
         return numberValue(t, v) ? v : fail();
       }
+      default: return fail();
     }
   }
 
-  // The string whose opening quote is at `pos`: borrowed from the text when
-  // it has no escapes (the reader has checked its bytes already), else
-  // unescaped into the arena, which also checks the escapes. A null view
-  // when it does not read.
-  [[gnu::always_inline]] std::string_view string(std::size_t pos) {
-    std::string_view t = token(pos);
-    if (t.size() < 2 || t.back() != '"') return {};
+  // A string value: borrowed when it has no escape, else unescaped (which
+  // also checks the escapes).
+  Value string(od::value v) {
+    std::string_view t = trimmed(v.raw_json_token());
+    if (t.size() < 2 || t.back() != '"') return fail();
     std::string_view body = t.substr(1, t.size() - 2);
-    if (!hasEscape(body)) return body;
-    return unescape(body);
+    if (!hasEscape(body)) return Value::string(body);
+    std::string_view s;
+    if (v.get_string().get(s) != simdjson::SUCCESS) return fail();
+    return Value::string(arena_.copy(s));
   }
 
-  [[gnu::noinline]] std::string_view unescape(std::string_view body) {
-    auto* dst = arena_.allocArray<uint8_t>(body.size() + simdjson::SIMDJSON_PADDING);
-    uint8_t* end = reader_.parse_string(reinterpret_cast<const uint8_t*>(body.data()), dst);
-    if (end == nullptr) return {};
-    return {reinterpret_cast<const char*>(dst), static_cast<std::size_t>(end - dst)};
+  Value rootString(od::document& doc, std::string_view token) {
+    std::string_view t = trimmed(token);
+    if (t.size() < 2 || t.back() != '"') return fail();
+    std::string_view body = t.substr(1, t.size() - 2);
+    if (!hasEscape(body)) return Value::string(body);
+    std::string_view s;
+    if (doc.get_string().get(s) != simdjson::SUCCESS) return fail();
+    return Value::string(arena_.copy(s));
   }
 
   // Whether `body` holds a backslash. Strings come in text order, so one
@@ -344,16 +298,64 @@ class Builder {
     return nextEscape_ < begin + body.size();
   }
 
-  // Completes the innermost container; fails for an object that repeats a
-  // key.
-  Value close(const Frame& f) {
-    std::size_t n = values_.size() - f.valueBase;
-    std::span<const Value> items(values_.at(f.valueBase), n);
-    values_.resize(f.valueBase);
-    if (!f.isObject) return Value::array(arena_.copyArray(items));
-    std::span<const std::string_view> keys(keys_.at(f.keyBase), n);
-    keys_.resize(f.keyBase);
-    const Shape* shape = shapeOf(keys);
+  Value array(od::value v, std::size_t depth) {
+    if (depth > static_cast<std::size_t>(kMaxJsonDepth)) return fail();
+    od::array a;
+    if (v.get_array().get(a) != simdjson::SUCCESS) return fail();
+    std::size_t base = values_.size();
+    for (auto item : a) {
+      od::value element;
+      if (std::move(item).get(element) != simdjson::SUCCESS) return fail();
+      Value e = value(element, depth);
+      if (failed_) return Value();
+      values_.push(e);
+    }
+    std::span<const Value> items(values_.at(base), values_.size() - base);
+    Value out = Value::array(arena_.copyArray(items));
+    values_.resize(base);
+    return out;
+  }
+
+  Value object(od::value v, std::size_t depth) {
+    if (depth > static_cast<std::size_t>(kMaxJsonDepth)) return fail();
+    od::object o;
+    if (v.get_object().get(o) != simdjson::SUCCESS) return fail();
+    std::size_t valueBase = values_.size(), keyBase = keys_.size();
+    for (auto entry : o) {
+      od::field field;
+      if (std::move(entry).get(field) != simdjson::SUCCESS) return fail();
+      std::string_view k = key(field);
+      if (failed_) return Value();
+      keys_.push(k);
+      Value e = value(field.value(), depth);
+      if (failed_) return Value();
+      values_.push(e);
+    }
+    std::size_t n = values_.size() - valueBase;
+    std::span<const Value> items(values_.at(valueBase), n);
+    std::span<const std::string_view> keys(keys_.at(keyBase), n);
+    Value out = close(keys, items, depth);
+    values_.resize(valueBase);
+    keys_.resize(keyBase);
+    return out;
+  }
+
+  // A key: borrowed up to its closing quote when it has no escape.
+  std::string_view key(od::field& field) {
+    const char* begin = field.key().raw();
+    std::size_t offset = static_cast<std::size_t>(begin - text_.data());
+    const void* quote = std::memchr(begin, '"', text_.size() - offset);
+    if (!quote) return fail(), std::string_view();
+    std::string_view raw(begin, static_cast<std::size_t>(static_cast<const char*>(quote) - begin));
+    if (!hasEscape(raw)) return raw;
+    std::string_view k;
+    if (field.unescaped_key().get(k) != simdjson::SUCCESS) return fail(), std::string_view();
+    return arena_.copy(k);
+  }
+
+  // Completes an object; fails for one that repeats a key.
+  Value close(std::span<const std::string_view> keys, std::span<const Value> items, std::size_t depth) {
+    const Shape* shape = shapeOf(keys, depth);
     if (shape == nullptr) return fail();
     const ObjectMap* map = ObjectMap::make(arena_, *shape, items);
     if (shape->has(Shape::kRangeKey)) return rangeFrom(*map, arena_);
@@ -364,15 +366,15 @@ class Builder {
   // The records of an array usually share their keys: the last two shapes
   // made at this depth are tried before a new one is made (and checked for
   // repeated keys).
-  const Shape* shapeOf(std::span<const std::string_view> keys) {
-    const Shape** recent = recentShapes_[depth_ - 1];
+  const Shape* shapeOf(std::span<const std::string_view> keys, std::size_t depth) {
+    const Shape** recent = recentShapes_[depth - 1];
     for (int i = 0; i < 2; ++i) {
       if (recent[i] != nullptr && sameKeys(*recent[i], keys)) {
         if (i == 1) std::swap(recent[0], recent[1]);
         return recent[0];
       }
     }
-    const Shape* shape = Shape::make(arena_, keys);
+    const Shape* shape = keys.empty() ? &kNoKeys : Shape::make(arena_, keys);
     if (shape != nullptr) {
       recent[1] = recent[0];
       recent[0] = shape;
@@ -407,15 +409,40 @@ class Builder {
 
   Arena& arena_;
   std::string_view text_;
-  std::span<const uint32_t> index_;
-  const simdjson::internal::dom_parser_implementation& reader_;
   ArenaStack<Value> values_;
   ArenaStack<std::string_view> keys_;
-  std::size_t depth_ = 0;
   std::size_t nextEscape_ = 0;  // the next backslash at or after the last string checked
   bool failed_ = false;
-  Frame frames_[kMaxJsonDepth];
   const Shape* recentShapes_[kMaxJsonDepth][2] = {};
+};
+
+// Each thread keeps one parser: its buffers grow to the largest document it
+// read and serve the next one without being allocated and faulted in again,
+// as long as they fit the thread's share (kMaxThreadReaderBytes).
+class ParserCache {
+ public:
+  // The thread's parser, taken out of the cache for one document (a new one
+  // when none is kept).
+  static std::unique_ptr<od::parser> take() {
+    std::unique_ptr<od::parser>& kept = slot();
+    return kept ? std::move(kept) : std::make_unique<od::parser>(SIZE_MAX);
+  }
+  // Keeps the parser for the next document when its buffers fit.
+  static void give(std::unique_ptr<od::parser> parser) {
+    std::size_t bytes = bytesOf(*parser);
+    if (bytes > kMaxThreadReaderBytes) return;
+    setReaderBytes(bytes);
+    slot() = std::move(parser);
+  }
+
+ private:
+  // simdjson keeps four bytes of structural index and five thirds of a byte
+  // of string buffer for each byte of its capacity.
+  static std::size_t bytesOf(const od::parser& p) { return p.capacity() * 4 + p.capacity() * 5 / 3; }
+  static std::unique_ptr<od::parser>& slot() {
+    thread_local std::unique_ptr<od::parser> kept;
+    return kept;
+  }
 };
 
 }  // namespace
@@ -424,7 +451,7 @@ static_assert(kJsonPadding == simdjson::SIMDJSON_PADDING);
 
 Value readJsonDocument(std::string_view json, Arena& arena, bool padded, bool* readable) {
   if (readable) *readable = false;
-  // The reader scans in blocks and needs readable padding past the text.
+  // The parser scans in blocks and needs readable padding past the text.
   const char* text = json.data();
   if (!padded) {
     char* copy = arena.allocArray<char>(json.size() + kJsonPadding);
@@ -432,19 +459,17 @@ Value readJsonDocument(std::string_view json, Arena& arena, bool padded, bool* r
     std::memset(copy + json.size(), ' ', kJsonPadding);
     text = copy;
   }
-
-  std::unique_ptr<simdjson::internal::dom_parser_implementation> reader;
-  auto error = simdjson::get_active_implementation()->create_dom_parser_implementation(
-      json.size(), kMaxJsonDepth, reader);
+  struct Lease {
+    std::unique_ptr<od::parser> parser = ParserCache::take();
+    ~Lease() { ParserCache::give(std::move(parser)); }
+  } lease;
+  od::document doc;
+  auto error = lease.parser->iterate(text, json.size(), json.size() + kJsonPadding).get(doc);
   if (error == simdjson::MEMALLOC) throw std::bad_alloc();
   if (error != simdjson::SUCCESS) return Value::nil();
-  if (reader->stage1(reinterpret_cast<const uint8_t*>(text), json.size(), simdjson::stage1_mode::regular) !=
-      simdjson::SUCCESS)
-    return Value::nil();
-  std::span<const uint32_t> index(reader->structural_indexes.get(), reader->n_structural_indexes);
-  Builder builder(arena, std::string_view(text, json.size()), index, *reader);
+  Builder builder(arena, std::string_view(text, json.size()));
   Value out;
-  if (!builder.build(out)) return Value::nil();
+  if (!builder.document(doc, out)) return Value::nil();
   if (readable) *readable = true;
   return out;
 }

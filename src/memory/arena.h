@@ -25,14 +25,6 @@
 
 namespace mervalt {
 
-// Raw blocks that each thread keeps between calls, so that a call reuses
-// memory whose pages are already mapped instead of faulting fresh pages in
-// and handing them back every time. Only blocks of the arena's sizes (powers
-// of two from 64 KiB) are kept, at most this many bytes per thread; they are
-// released when the thread ends. Their contents never carry over: a block is
-// raw memory to the arena that takes it next.
-inline constexpr std::size_t kMaxCachedBlockBytes = std::size_t{4} << 20;
-
 // Copies n bytes: short runs, the usual pieces of text, inline with two
 // overlapping moves of a fixed size, longer ones by memcpy. Returns the end
 // of the copy.
