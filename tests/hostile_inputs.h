@@ -34,7 +34,7 @@ struct Hostile {
   Text templateText;
   Text json;
   Outcome outcome;
-  std::size_t mebibytes;  // the call's peak memory, at most
+  std::size_t mebibytes;  // the call's peak memory, at most (templates of megabytes hold their tokens and tree)
 };
 
 // Every hostile input, in groups: nesting, partials, ranges, growing texts and

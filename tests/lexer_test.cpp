@@ -137,7 +137,7 @@ TEST(Scanner, KeywordsCoverTheirKindsInOrder) {
   static_assert(std::size(words) == 44);
   for (std::size_t i = 0; i < std::size(words); ++i) {
     std::string source = std::string("{{ ") + words[i] + " }}";
-    std::vector<Token> t = scanTemplate(source);
+    auto t = scanTemplate(source);
     EXPECT_EQ(static_cast<int>(t[1].kind), 37 + static_cast<int>(i)) << words[i];
     EXPECT_EQ(t[1].text, words[i]);
   }
@@ -149,7 +149,7 @@ TEST(Scanner, KeywordsCoverTheirKindsInOrder) {
 }
 
 TEST(Scanner, LinesAndColumns) {
-  std::vector<Token> t = scanTemplate("ab\n{{ x\n  y }}\n{% # c\n %}z");
+  auto t = scanTemplate("ab\n{{ x\n  y }}\n{% # c\n %}z");
   ASSERT_GE(t.size(), 9u);
   auto at = [&](std::size_t i) { return std::pair<uint32_t, uint32_t>(t[i].line, t[i].column); };
   EXPECT_EQ(at(0), (std::pair<uint32_t, uint32_t>(1, 1)));  // Text "ab\n"
@@ -166,7 +166,7 @@ TEST(Scanner, LinesAndColumns) {
 // A "!" becomes an Invalid token whose text is the source byte, so that an
 // if condition can report it as the operator written.
 TEST(Scanner, InvalidTokensKeepTheirSourceText) {
-  std::vector<Token> t = scanTemplate("{{ a ! b }}");
+  auto t = scanTemplate("{{ a ! b }}");
   ASSERT_EQ(t[2].kind, TokenKind::Invalid);
   EXPECT_EQ(t[2].text, "!");
   EXPECT_EQ(scanMessage(t[2]), "Unexpected character: !");

@@ -48,7 +48,7 @@ struct CompiledTree {
 
 // The first block of the arena a template is compiled into: a tree takes a
 // few times the text's size.
-inline std::size_t compileArenaHint(std::size_t templateBytes) { return 8 * templateBytes; }
+inline std::size_t compileArenaHint(std::size_t templateBytes) { return 4 * templateBytes; }
 
 // Renders `templateText` against `json` within `limits` (the memory bound
 // is the heap's). Throws ParseError, DataError, LimitExceeded or

@@ -38,11 +38,8 @@ Arena::Arena(std::pmr::memory_resource* upstream, std::size_t sizeHint)
       nextSize_(std::bit_ceil(std::clamp(sizeHint, kMinBlockBytes, std::size_t{1} << 40))) {}
 
 Arena::~Arena() {
-  while (blocks_) {
-    Block* b = blocks_;
-    blocks_ = b->previous;
-    upstream_->deallocate(b, b->size, kBlockAlign);
-  }
+  releaseBlocksAfter(nullptr);
+  releaseOwnBlocksAfter(0);
 }
 
 // Starts a new block for the request: the next size in the doubling
@@ -52,24 +49,30 @@ Arena::~Arena() {
 void* Arena::allocateSlow(std::size_t bytes, std::size_t align) {
   if (bytes > SIZE_MAX / 4 || align > kBlockAlign) throw std::bad_alloc();
   std::size_t need = bytes + align + sizeof(Block);
-  bool own = need > nextSize_;
-  std::size_t size = own ? (need + kMinBlockBytes - 1) / kMinBlockBytes * kMinBlockBytes : nextSize_;
+  if (need > nextSize_ && bytes >= kOwnBlockFloor) return allocateOwnBlock(bytes, align);
+  std::size_t size = nextSize_;
+  while (size < need) size *= 2;
   auto* b = static_cast<Block*>(upstream_->allocate(size, kBlockAlign));
-  b->previous = blocks_;
-  b->size = size;
+  *b = Block{blocks_, size, 0, nullptr};
   blocks_ = b;
-  char* p = reinterpret_cast<char*>(b + 1);
-  if (own) {
-    p += (align - reinterpret_cast<uintptr_t>(p)) & (align - 1);
-#ifdef MERVALT_ASAN
-    ASAN_UNPOISON_MEMORY_REGION(p, bytes);
-#endif
-    return p;
-  }
-  cur_ = p;
+  cur_ = reinterpret_cast<char*>(b + 1);
   end_ = reinterpret_cast<char*>(b) + size;
   if (nextSize_ < (std::size_t{1} << 30)) nextSize_ *= 2;
   return allocate(bytes, align);
+}
+
+void* Arena::allocateOwnBlock(std::size_t bytes, std::size_t align) {
+  std::size_t need = bytes + align + sizeof(Block);
+  std::size_t size = (need + kMinBlockBytes - 1) / kMinBlockBytes * kMinBlockBytes;
+  auto* b = static_cast<Block*>(upstream_->allocate(size, kBlockAlign));
+  char* p = reinterpret_cast<char*>(b + 1);
+  p += (align - reinterpret_cast<uintptr_t>(p)) & (align - 1);
+  *b = Block{own_, size, ++ownMade_, p};
+  own_ = b;
+#ifdef MERVALT_ASAN
+  ASAN_UNPOISON_MEMORY_REGION(p, bytes);
+#endif
+  return p;
 }
 
 void Arena::releaseBlocksAfter(const void* block) {
@@ -77,6 +80,24 @@ void Arena::releaseBlocksAfter(const void* block) {
     Block* b = blocks_;
     blocks_ = b->previous;
     upstream_->deallocate(b, b->size, kBlockAlign);
+  }
+}
+
+void Arena::releaseOwnBlocksAfter(uint64_t number) {
+  while (own_ && own_->number > number) {
+    Block* b = own_;
+    own_ = b->previous;
+    upstream_->deallocate(b, b->size, kBlockAlign);
+  }
+}
+
+void Arena::releaseOwnBlock(void* payload) {
+  for (Block** link = &own_; *link; link = &(*link)->previous) {
+    Block* b = *link;
+    if (b->payload != payload) continue;
+    *link = b->previous;
+    upstream_->deallocate(b, b->size, kBlockAlign);
+    return;
   }
 }
 

@@ -98,6 +98,8 @@ class Arena final : public std::pmr::memory_resource {
   Arena& operator=(const Arena&) = delete;
 
   std::pmr::memory_resource* resource() { return this; }
+  // Where the arena's blocks come from.
+  std::pmr::memory_resource* upstream() const { return upstream_; }
 
   void* allocate(std::size_t bytes, std::size_t align = alignof(std::max_align_t)) {
     std::size_t pad = (align - reinterpret_cast<uintptr_t>(cur_)) & (align - 1);
@@ -119,8 +121,9 @@ class Arena final : public std::pmr::memory_resource {
     char* cur;
     char* end;
     std::size_t nextSize;
+    uint64_t ownBlocks;
   };
-  Mark mark() const { return {blocks_, cur_, end_, nextSize_}; }
+  Mark mark() const { return {blocks_, cur_, end_, nextSize_, ownMade_}; }
   // Releases what was allocated since `m`: the blocks taken since go back
   // to the heap, and allocation goes on from where it stood.
   void release(Mark m) {
@@ -129,6 +132,7 @@ class Arena final : public std::pmr::memory_resource {
     ASAN_POISON_MEMORY_REGION(m.cur, static_cast<std::size_t>(used - m.cur));
 #endif
     if (m.block != blocks_) releaseBlocksAfter(m.block);
+    if (m.ownBlocks != ownMade_) releaseOwnBlocksAfter(m.ownBlocks);
     cur_ = m.cur;
     end_ = m.end;
     nextSize_ = m.nextSize;
@@ -173,18 +177,33 @@ class Arena final : public std::pmr::memory_resource {
   struct Block {
     Block* previous;
     std::size_t size;
+    uint64_t number;  // own blocks: the how-manieth own block of the arena
+    void* payload;    // own blocks: the one allocation they hold
   };
 
   void* do_allocate(std::size_t bytes, std::size_t align) override { return allocate(bytes, align); }
-  void do_deallocate(void*, std::size_t, std::size_t) override {}
+  // Containers in the arena give back what they outgrew. Only a block of its
+  // own (a large request) can go back before the arena dies: a growing list
+  // or text then holds its current storage, not every size it passed.
+  void do_deallocate(void* p, std::size_t bytes, std::size_t) override {
+    if (bytes >= kOwnBlockFloor) releaseOwnBlock(p);
+  }
   bool do_is_equal(const std::pmr::memory_resource& other) const noexcept override {
     return this == &other;
   }
   void* allocateSlow(std::size_t bytes, std::size_t align);
+  void* allocateOwnBlock(std::size_t bytes, std::size_t align);
   void releaseBlocksAfter(const void* block);
+  void releaseOwnBlocksAfter(uint64_t number);
+  void releaseOwnBlock(void* payload);
+
+  // Requests smaller than this never get a block of their own.
+  static constexpr std::size_t kOwnBlockFloor = std::size_t{32} << 10;
 
   std::pmr::memory_resource* upstream_;
-  Block* blocks_ = nullptr;
+  Block* blocks_ = nullptr;  // the blocks allocation bumps through, newest first
+  Block* own_ = nullptr;     // blocks of one large request each, newest first
+  uint64_t ownMade_ = 0;
   char* cur_;
   char* end_;
   std::size_t nextSize_;  // the size of the next block; doubles with every block

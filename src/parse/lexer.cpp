@@ -113,7 +113,7 @@ bool isLineSpace(unsigned char c) { return c == ' ' || c == '\t' || c == '\n' ||
 
 class Scanner {
  public:
-  Scanner(std::string_view source, std::vector<Token>& out) : src_(source), out_(out) {}
+  Scanner(std::string_view source, TokenList& out) : src_(source), out_(out) {}
 
   void run() {
     while (pos_ < src_.size()) {
@@ -202,7 +202,7 @@ class Scanner {
   void scanPunctuation();
 
   std::string_view src_;
-  std::vector<Token>& out_;
+  TokenList& out_;
   std::size_t pos_ = 0;
   std::size_t lineStart_ = 0;
   uint32_t line_ = 1;
@@ -485,9 +485,9 @@ TokenKind keywordKind(std::string_view name) {
   return K::Identifier;
 }
 
-std::vector<Token> scanTemplate(std::string_view source) {
-  std::vector<Token> tokens;
-  tokens.reserve(source.size() / 4 + 4);
+TokenList scanTemplate(std::string_view source, std::pmr::memory_resource* memory) {
+  TokenList tokens(memory);
+  tokens.reserve(source.size() / 8 + 16);  // most templates hold fewer; the list grows for the others
   Scanner(source, tokens).run();
   return tokens;
 }

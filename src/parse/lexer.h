@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <memory_resource>
 #include <vector>
 
 namespace mervalt {
@@ -116,9 +117,13 @@ struct Token {
   ScanProblem problem = ScanProblem::None;
 };
 
-// Scans the whole template. Never fails on malformed text: problems become
-// Invalid tokens. The result always ends with one EndOfInput token.
-std::vector<Token> scanTemplate(std::string_view source);
+using TokenList = std::pmr::vector<Token>;
+
+// Scans the whole template into `memory`. Never fails on malformed text:
+// problems become Invalid tokens. The result always ends with one
+// EndOfInput token.
+TokenList scanTemplate(std::string_view source,
+                       std::pmr::memory_resource* memory = std::pmr::get_default_resource());
 
 // The scanner's message for an Invalid token ("Unexpected character: !",
 // "Unexpected end of input in tag", ...); the token's text otherwise.

@@ -46,7 +46,7 @@ std::string_view rewriteLiquidBody(Arena& arena, std::string_view body) {
 // " %}" for each statement) to where their statements stand in the body
 // token `body`. A token within a statement keeps its place in it; one in
 // the added delimiters goes to the statement's start.
-void relocateLiquidTokens(std::vector<Token>& tokens, const Token& body) {
+void relocateLiquidTokens(TokenList& tokens, const Token& body) {
   struct Statement {
     std::size_t start, end;  // in the rewritten line
     std::string_view text;
@@ -218,7 +218,7 @@ void Parser::parseLiquid() {
   std::string_view code = rewriteLiquidBody(arena_, body);
   if (!code.empty()) {
     Level level(*this);
-    std::vector<Token> tokens = scanTemplate(code);
+    TokenList tokens = scanTemplate(code, scratch_.resource());
     relocateLiquidTokens(tokens, *bodyToken);
     std::span<const Token> outerTokens = toks_;
     std::size_t outerPos = pos_;

@@ -395,7 +395,10 @@ Operator operatorOf(std::string_view op) {
 }
 
 Tree parseTemplate(std::string_view source, Arena& arena, NameTable& names) {
-  detail::Parser parser(arena, names);
+  // The tokens and the work stack take memory the thread already holds, and
+  // give it back when the parse is done.
+  Arena scratch(arena.upstream(), source.size() * 2 + 4096);
+  detail::Parser parser(arena, scratch, names);
   return parser.parseAll(source);
 }
 

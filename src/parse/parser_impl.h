@@ -34,10 +34,13 @@ inline bool isAndOr(K k) { return k == K::KwAnd || k == K::KwOr; }
 // the stack only by index, since pushing may move the stack.
 class Parser {
  public:
-  Parser(Arena& arena, NameTable& names) : arena_(arena), names_(names) {}
+  // The tree goes into `arena`; the tokens and the work stack into
+  // `scratch`, which the caller releases when the parse is done.
+  Parser(Arena& arena, Arena& scratch, NameTable& names)
+      : arena_(arena), scratch_(scratch), names_(names), stack_(scratch.resource()) {}
 
   Tree parseAll(std::string_view source) {
-    std::vector<Token> tokens = scanTemplate(source);
+    TokenList tokens = scanTemplate(source, scratch_.resource());
     toks_ = tokens;
     pos_ = 0;
     stack_.reserve(64);
@@ -219,13 +222,14 @@ class Parser {
   void parseLiquid();
 
   Arena& arena_;
+  Arena& scratch_;
   NameTable& names_;
   std::span<const Token> toks_;
   std::size_t pos_ = 0;
   int depth_ = 0;
   SourcePosition tagAt_;  // the opener of the tag being parsed
   MemoId memoCount_ = 0;
-  std::vector<Node> stack_;
+  std::pmr::vector<Node> stack_;
 };
 
 }  // namespace mervalt::detail
