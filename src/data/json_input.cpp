@@ -216,7 +216,7 @@ class Builder {
     if (type == od::json_type::array || type == od::json_type::object) {
       od::value root;
       if (doc.get_value().get(root) != simdjson::SUCCESS) return false;
-      out = value(root, 0);
+      out = container(root, type == od::json_type::object, 1);
       // Nothing may follow the value.
       const char* rest = nullptr;
       return !failed_ && doc.current_location().get(rest) == simdjson::OUT_OF_BOUNDS;
@@ -225,7 +225,7 @@ class Builder {
     if (doc.raw_json_token().get(token) != simdjson::SUCCESS) return false;
     // A scalar document: its token must run to the end of the text.
     if (token.data() + token.size() != text_.data() + text_.size()) return false;
-    out = type == od::json_type::string ? rootString(doc, token) : scalar(type, trimmed(token));
+    out = type == od::json_type::string ? string(doc, token) : scalar(token);
     return !failed_;
   }
 
@@ -240,50 +240,46 @@ class Builder {
     return Value();
   }
 
-  Value value(od::value v, std::size_t depth) {
-    od::json_type type;
-    if (v.type().get(type) != simdjson::SUCCESS) return fail();
-    switch (type) {
-      case od::json_type::array: return array(v, depth + 1);
-      case od::json_type::object: return object(v, depth + 1);
-      case od::json_type::string: return string(v);
-      default: return scalar(type, trimmed(v.raw_json_token()));
+  // The ondemand values are used in place, never copied: a copy of one
+  // reads back the fields just written, which stalls the processor. The
+  // value's kind is its token's first byte; scalars are read from the token.
+  Value value(od::value& v, std::string_view token, std::size_t depth) {
+    switch (token[0]) {
+      case '[': return container(v, false, depth + 1);
+      case '{': return container(v, true, depth + 1);
+      case '"': return string(v, token);
+      default: return scalar(token);
     }
   }
 
-  Value scalar(od::json_type type, std::string_view t) {
-    switch (type) {
-      case od::json_type::boolean:
-        if (t == "true") return Value::boolean(true);
-        return t == "false" ? Value::boolean(false) : fail();
-      case od::json_type::null: return t == "null" ? Value::nil() : fail();
-      case od::json_type::number: {
-        Value v;
-        return numberValue(t, v) ? v : fail();
+  // Kept out of line: only containers recurse.
+  [[gnu::noinline]] Value container(od::value& v, bool isObject, std::size_t depth) {
+    return isObject ? object(v, depth) : array(v, depth);
+  }
+
+  Value scalar(std::string_view token) {
+    std::string_view t = trimmed(token);
+    switch (t[0]) {
+      case 't': return t == "true" ? Value::boolean(true) : fail();
+      case 'f': return t == "false" ? Value::boolean(false) : fail();
+      case 'n': return t == "null" ? Value::nil() : fail();
+      default: {
+        Value out;
+        return numberValue(t, out) ? out : fail();
       }
-      default: return fail();
     }
   }
 
-  // A string value: borrowed when it has no escape, else unescaped (which
-  // also checks the escapes).
-  Value string(od::value v) {
-    std::string_view t = trimmed(v.raw_json_token());
-    if (t.size() < 2 || t.back() != '"') return fail();
-    std::string_view body = t.substr(1, t.size() - 2);
-    if (!hasEscape(body)) return Value::string(body);
-    std::string_view s;
-    if (v.get_string().get(s) != simdjson::SUCCESS) return fail();
-    return Value::string(arena_.copy(s));
-  }
-
-  Value rootString(od::document& doc, std::string_view token) {
+  // A string: borrowed when it has no escape, else unescaped (which also
+  // checks the escapes).
+  template <class Source>
+  Value string(Source& v, std::string_view token) {
     std::string_view t = trimmed(token);
     if (t.size() < 2 || t.back() != '"') return fail();
     std::string_view body = t.substr(1, t.size() - 2);
     if (!hasEscape(body)) return Value::string(body);
     std::string_view s;
-    if (doc.get_string().get(s) != simdjson::SUCCESS) return fail();
+    if (v.get_string().get(s) != simdjson::SUCCESS) return fail();
     return Value::string(arena_.copy(s));
   }
 
@@ -298,15 +294,15 @@ class Builder {
     return nextEscape_ < begin + body.size();
   }
 
-  Value array(od::value v, std::size_t depth) {
+  Value array(od::value& v, std::size_t depth) {
     if (depth > static_cast<std::size_t>(kMaxJsonDepth)) return fail();
     od::array a;
     if (v.get_array().get(a) != simdjson::SUCCESS) return fail();
     std::size_t base = values_.size();
     for (auto item : a) {
-      od::value element;
-      if (std::move(item).get(element) != simdjson::SUCCESS) return fail();
-      Value e = value(element, depth);
+      if (item.error() != simdjson::SUCCESS) return fail();
+      od::value&& element = std::move(item).value_unsafe();
+      Value e = value(element, element.raw_json_token(), depth);
       if (failed_) return Value();
       values_.push(e);
     }
@@ -316,18 +312,20 @@ class Builder {
     return out;
   }
 
-  Value object(od::value v, std::size_t depth) {
+  Value object(od::value& v, std::size_t depth) {
     if (depth > static_cast<std::size_t>(kMaxJsonDepth)) return fail();
     od::object o;
     if (v.get_object().get(o) != simdjson::SUCCESS) return fail();
     std::size_t valueBase = values_.size(), keyBase = keys_.size();
     for (auto entry : o) {
-      od::field field;
-      if (std::move(entry).get(field) != simdjson::SUCCESS) return fail();
-      std::string_view k = key(field);
+      if (entry.error() != simdjson::SUCCESS) return fail();
+      od::field&& field = std::move(entry).value_unsafe();
+      od::value& v = field.value();
+      std::string_view token = v.raw_json_token();
+      std::string_view k = key(field, token.data());
       if (failed_) return Value();
       keys_.push(k);
-      Value e = value(field.value(), depth);
+      Value e = value(v, token, depth);
       if (failed_) return Value();
       values_.push(e);
     }
@@ -340,13 +338,16 @@ class Builder {
     return out;
   }
 
-  // A key: borrowed up to its closing quote when it has no escape.
-  std::string_view key(od::field& field) {
+  // A key: borrowed when it has no escape. Its closing quote is the last
+  // one before the colon that precedes `value`, the first byte of the value.
+  std::string_view key(od::field& field, const char* value) {
     const char* begin = field.key().raw();
-    std::size_t offset = static_cast<std::size_t>(begin - text_.data());
-    const void* quote = std::memchr(begin, '"', text_.size() - offset);
-    if (!quote) return fail(), std::string_view();
-    std::string_view raw(begin, static_cast<std::size_t>(static_cast<const char*>(quote) - begin));
+    const char* end = value;
+    do --end;
+    while (end > begin && isJsonSpace(*end));  // the colon
+    do --end;
+    while (end > begin && isJsonSpace(*end));  // the closing quote
+    std::string_view raw(begin, static_cast<std::size_t>(end - begin));
     if (!hasEscape(raw)) return raw;
     std::string_view k;
     if (field.unescaped_key().get(k) != simdjson::SUCCESS) return fail(), std::string_view();
