@@ -21,6 +21,7 @@ std::optional<Value> templateStore(Renderer& r) {
 // renderer's shared stack from `base` on (key-value parameters, then the
 // with/for binding) and are taken off when the tag ends.
 struct IncludeCall {
+  const Node* tag = nullptr;
   std::string_view name;
   std::string_view source;                // the text from the template store, parsed when first rendered
   const PartialTree* partial = nullptr;   // the parsed template, once known
@@ -60,12 +61,31 @@ std::optional<std::string_view> storedSource(Renderer& r, const Node& node, std:
   return source->str();
 }
 
+// A source text and the partial parsed from it.
+struct SeenSource {
+  const char* text;
+  std::size_t size;
+  const PartialTree* partial;
+};
+
+void remember(Renderer& r, SeenSource*& last, std::string_view source, const PartialTree* partial) {
+  if (!last) last = r.scratch().make<SeenSource>();
+  *last = SeenSource{source.data(), source.size(), partial};
+}
+
 // The other template's tree, parsed once per render. A source seen before
 // is found by its address; a new one is charged for and parsed. A template
 // that does not parse fails the render, naming the innermost one.
-const PartialTree& partialOf(Renderer& r, IncludeCall& call) {
+const PartialTree& partialOf(Renderer& r, const Node& tag, IncludeCall& call) {
   if (call.partial) return *call.partial;
-  if (const PartialTree* seen = r.partials().seen(call.source)) return *(call.partial = seen);
+  // The tag names the same source again and again: its memo remembers the
+  // last one, which spares even the lookup by address.
+  auto*& last = reinterpret_cast<SeenSource*&>(r.memo(tag.inclusion.memo).state);
+  if (last && last->text == call.source.data() && last->size == call.source.size()) return *(call.partial = last->partial);
+  if (const PartialTree* seen = r.partials().seen(call.source)) {
+    remember(r, last, call.source, seen);
+    return *(call.partial = seen);
+  }
   r.chargeWork(call.source.size() / kBytesPerWorkUnit);  // hashed, and parsed the first time
   try {
     call.partial = &r.partials().parse(call.source);
@@ -74,6 +94,7 @@ const PartialTree& partialOf(Renderer& r, IncludeCall& call) {
     throw;
   }
   r.fitNames();
+  remember(r, last, call.source, call.partial);
   return *call.partial;
 }
 
@@ -106,6 +127,7 @@ void collectArgs(Renderer& r, const Node& node, IncludeCall& call) {
     r.output().append(name);
     return false;
   }
+  call.tag = &node;
   call.name = name;
   collectArgs(r, node, call);
   const Node* form = call.forEach ? call.forEach : call.with;
@@ -153,7 +175,7 @@ Flow renderForEach(Renderer& r, IncludeCall& call) {
   loopName.append(continueKey(r, call.forEach->children[0]));
 
   r.pendingBindings().push(PendingBinding{call.boundSlot, Value(), {}});
-  const PartialTree& partial = partialOf(r, call);
+  const PartialTree& partial = partialOf(r, *call.tag, call);
   for (std::size_t i = 0; i < items.size(); ++i) {
     r.countIteration();
     std::span<PendingBinding> bindings = bindingsOf(r, call);
@@ -172,7 +194,7 @@ Flow renderForEach(Renderer& r, IncludeCall& call) {
 // include binds through the locals, which hide every other scope; the names
 // are removed again afterwards.
 Flow renderWithLocals(Renderer& r, IncludeCall& call) {
-  const PartialTree& partial = partialOf(r, call);
+  const PartialTree& partial = partialOf(r, *call.tag, call);
   for (const PendingBinding& b : bindingsOf(r, call)) r.locals().bind(b.slot, b.value);
   Flow f = r.renderPartial(partial);
   for (const PendingBinding& b : bindingsOf(r, call)) r.locals().unbind(b.slot);
@@ -180,7 +202,7 @@ Flow renderWithLocals(Renderer& r, IncludeCall& call) {
 }
 
 Flow renderWithOverrides(Renderer& r, IncludeCall& call) {
-  const PartialTree& partial = partialOf(r, call);
+  const PartialTree& partial = partialOf(r, *call.tag, call);
   for (const PendingBinding& b : bindingsOf(r, call)) r.variables().set(b.slot, b.value);
   return r.renderPartial(partial);
 }
