@@ -32,15 +32,19 @@ class NodeChecker {
   void checkFilter(const Node& n) {
     if (n.filter.id == kUnknownFilter) return unknownFilter(n);
     const FilterSignature& s = filterSignature(n.filter.id);
+    // A keyword the filter does not know takes a positional place, as nil:
+    // reported as such, it is not also reported as a missing argument.
     std::size_t positional = 0;
+    bool unknownKeywords = false;
     for (const Node& a : n.filterArgs()) {
       if (a.kind != NodeKind::NamedArgument) {
         ++positional;
       } else if (a.argument.key != s.keyword) {
         unknownKeyword(n, s, a);
+        unknownKeywords = true;
       }
     }
-    if (positional < s.needs || positional > s.takes)
+    if ((positional < s.needs && !unknownKeywords) || positional > s.takes)
       add(CheckCode::FilterArguments, n.at,
           quoted(s.name) + " takes " + describeArity(s) + ", given " + std::to_string(positional));
   }
@@ -52,7 +56,6 @@ class NodeChecker {
     add(CheckCode::UnknownFilter, n.at, std::move(message), std::string(near.value_or("")));
   }
 
-  // A keyword the filter does not know takes a positional place, as nil.
   void unknownKeyword(const Node& n, const FilterSignature& s, const Node& a) {
     std::string message = quoted(s.name) + " has no keyword argument " + quoted(a.argument.key);
     std::string suggestion;
