@@ -169,12 +169,14 @@ bool loadInputs(const CheckOptions& o, Inputs& in) {
   if (o.dataPath) {
     std::optional<std::string> text = readInput(*o.dataPath);
     if (!text) return false;
-    if (std::optional<JsonProblem> problem = findJsonProblem(*text)) {
+    in.dataText = std::move(*text);
+    bool readable = true;
+    in.data = readJsonDocument(in.dataText, in.arena, false, &readable);
+    // Only a document that does not read is read again, for the place why.
+    if (std::optional<JsonProblem> problem = readable ? std::nullopt : findJsonProblem(in.dataText)) {
       std::fprintf(stderr, "%s\n", describeDataProblem(displayName(*o.dataPath), *problem, true).c_str());
       return false;
     }
-    in.dataText = std::move(*text);
-    in.data = readJsonDocument(in.dataText, in.arena);
     in.partials.addDataStore(in.data);
   }
   if (o.partialsDir) {

@@ -137,9 +137,11 @@ std::string checkReport(const mervalt_engine& engine, std::string_view source, s
   mervalt::check::PartialCatalog catalog;
   mervalt::Value data;
   if (hasData) {
-    if (std::optional<mervalt::JsonProblem> problem = mervalt::findJsonProblem(json))
+    bool readable = true;
+    data = mervalt::readJsonDocument(json, arena, false, &readable);
+    // Only a document that does not read is read again, for the place why.
+    if (std::optional<mervalt::JsonProblem> problem = readable ? std::nullopt : mervalt::findJsonProblem(json))
       throw mervalt::DataError(std::move(*problem));
-    data = mervalt::readJsonDocument(json, arena);
     catalog.addDataStore(data);
   }
   addEnginePartials(catalog, *engine.partials);
