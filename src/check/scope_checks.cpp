@@ -1,6 +1,7 @@
 // scope_checks.cpp: undefined-variable and unused-assign over a walk record.
 #include "check/scope_checks.h"
 
+#include <algorithm>
 #include <map>
 #include <set>
 #include <tuple>
@@ -11,6 +12,43 @@ namespace mervalt::check {
 namespace {
 
 bool isAssignment(BindKind k) { return k == BindKind::Assign || k == BindKind::Capture; }
+
+// The widest loop around an event, whose span holds every other one.
+const LoopSpan* outermost(const WalkRecord& r, uint32_t loop) {
+  if (loop == kNone) return nullptr;
+  while (r.loops[loop].parent != kNone) loop = r.loops[loop].parent;
+  return &r.loops[loop];
+}
+
+// Whether the sorted `ats` hold one inside the loops around `loop`.
+bool anyAround(const WalkRecord& r, const std::vector<uint32_t>& ats, uint32_t loop) {
+  const LoopSpan* span = outermost(r, loop);
+  if (!span) return false;
+  auto it = std::lower_bound(ats.begin(), ats.end(), span->start);
+  return it != ats.end() && *it <= span->end;
+}
+
+bool anyAfterOrAround(const WalkRecord& r, const std::vector<uint32_t>& ats, uint32_t at, uint32_t loop) {
+  return !ats.empty() && (ats.back() > at || anyAround(r, ats, loop));
+}
+
+bool anyBeforeOrAround(const WalkRecord& r, const std::vector<uint32_t>& ats, uint32_t at, uint32_t loop) {
+  return !ats.empty() && (ats.front() < at || anyAround(r, ats, loop));
+}
+
+// Where the events of one frame happen, in text order.
+struct FrameIndex {
+  std::map<std::pair<uint32_t, std::string_view>, std::vector<uint32_t>> reads;  // (frame, name)
+  std::vector<std::vector<uint32_t>> opaque;                                     // by frame
+};
+
+FrameIndex indexOf(const WalkRecord& r) {
+  FrameIndex index;
+  index.opaque.resize(r.dynamicFrames.size());
+  for (const Read& read : r.reads) index.reads[{read.frame, read.name}].push_back(read.at);
+  for (const Opaque& o : r.opaque) index.opaque[o.frame].push_back(o.at);
+  return index;
+}
 
 // Whether `b` binds the name for a read at `at` in the loops `loop`: before
 // it and still in force, or anywhere in a loop around the read (a later
@@ -27,13 +65,6 @@ bool isBound(const WalkRecord& r, const Read& read) {
     const Bind& b = r.binds[i];
     if (b.frame == read.frame && binds(r, b, read.at, read.loop)) return true;
   }
-  return false;
-}
-
-// An include the walk could not follow, before `at` or in a loop around it.
-bool unknowableBefore(const WalkRecord& r, uint32_t frame, uint32_t at, uint32_t loop) {
-  for (const Opaque& o : r.opaque)
-    if (o.frame == frame && (o.at < at || insideLoops(r, loop, o.at))) return true;
   return false;
 }
 
@@ -61,17 +92,13 @@ PlacedFinding undefinedFinding(const WalkRecord& r, const Read& read, const Valu
   return f;
 }
 
-// Whether anything after `b` (or in a loop around it) may read its name.
-bool isRead(const WalkRecord& r, const Bind& b, const std::multimap<std::string_view, const Read*>& reads) {
+// Whether anything after `b` (or in a loop around it) may read its name: a
+// read of it, or an include the walk could not follow.
+bool isRead(const WalkRecord& r, const Bind& b, const FrameIndex& index) {
   if (r.dynamicFrames[b.frame]) return true;
-  auto [from, to] = reads.equal_range(b.name);
-  for (auto it = from; it != to; ++it) {
-    const Read& read = *it->second;
-    if (read.frame == b.frame && (read.at > b.at || insideLoops(r, b.loop, read.at))) return true;
-  }
-  for (const Opaque& o : r.opaque)
-    if (o.frame == b.frame && (o.at > b.at || insideLoops(r, b.loop, o.at))) return true;
-  return false;
+  auto reads = index.reads.find({b.frame, b.name});
+  if (reads != index.reads.end() && anyAfterOrAround(r, reads->second, b.at, b.loop)) return true;
+  return anyAfterOrAround(r, index.opaque[b.frame], b.at, b.loop);
 }
 
 using PlaceKey = std::tuple<uint32_t, uint32_t, uint32_t>;
@@ -80,11 +107,12 @@ PlaceKey keyOf(const Place& p) { return {p.source, p.at.line, p.at.column}; }
 }  // namespace
 
 std::vector<PlacedFinding> findUndefinedVariables(const WalkRecord& record, const Value& data) {
+  FrameIndex index = indexOf(record);
   std::vector<PlacedFinding> out;
   std::set<PlaceKey> seen;
   for (const Read& read : record.reads) {
     if (!read.reported || get(data, read.name).has_value()) continue;
-    if (isBound(record, read) || unknowableBefore(record, read.frame, read.at, read.loop)) continue;
+    if (anyBeforeOrAround(record, index.opaque[read.frame], read.at, read.loop) || isBound(record, read)) continue;
     if (!seen.insert(keyOf(read.place)).second) continue;
     out.push_back(undefinedFinding(record, read, data));
   }
@@ -92,15 +120,14 @@ std::vector<PlacedFinding> findUndefinedVariables(const WalkRecord& record, cons
 }
 
 std::vector<PlacedFinding> findUnusedAssigns(const WalkRecord& record) {
-  std::multimap<std::string_view, const Read*> reads;
-  for (const Read& read : record.reads) reads.emplace(read.name, &read);
+  FrameIndex index = indexOf(record);
   // A partial walked from several places: its assignment counts as read
   // when any of them reads it.
   std::map<PlaceKey, std::pair<const Bind*, bool>> assignments;
   for (const Bind& b : record.binds) {
     if (!isAssignment(b.kind) || b.name.empty() || b.name.front() == '_') continue;
     auto [it, added] = assignments.try_emplace(keyOf(b.place), &b, false);
-    it->second.second = it->second.second || isRead(record, b, reads);
+    it->second.second = it->second.second || isRead(record, b, index);
   }
   std::vector<PlacedFinding> out;
   for (const auto& [key, entry] : assignments) {
