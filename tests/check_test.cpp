@@ -21,6 +21,7 @@
 #include "data/json_input.h"
 #include "filters/filter_signatures.h"
 #include "filters/filter_table.h"
+#include "hostile_inputs.h"
 #include "memory/arena.h"
 
 namespace {
@@ -227,6 +228,19 @@ TEST(Check, RepositoryExamplesGiveNothing) {
            readText(MERVALT_PRODUCT_PAGE_DATA "/products.json"),
            {{"card", readText(MERVALT_PRODUCT_PAGE_SOURCE "/card.liquid")}}};
   EXPECT_EQ(findings(page), Lines{});
+}
+
+// Adversarial templates and documents (nesting, partials that include
+// themselves, huge texts, invalid UTF-8) are checked to the end.
+TEST(Check, HostileInputsAreChecked) {
+  for (const test::Hostile& h : test::hostileInputs()) {
+    Input input{h.templateText.get(), h.json.get()};
+    if (input.data->empty()) input.data.reset();
+    std::vector<std::string> found = findings(input);
+    if (h.outcome == test::Outcome::DoesNotParse) {
+      EXPECT_FALSE(found.empty()) << h.name;
+    }
+  }
 }
 
 // check_expected.txt: finding lines, each block of them after a "# reason".
