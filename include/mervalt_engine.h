@@ -25,10 +25,11 @@ extern "C" {
  * its engine when it is compiled (the settings, and the partials, shared and
  * not copied); changing or freeing the engine afterwards does not affect it.
  *
- * Threads: compiling and rendering are safe on any number of threads at once,
- * from one engine and one template as from many. Configuring an engine
- * (mervalt_engine_set_limit, _set_strict_data, _add_partial) while another
- * thread compiles from it is not: configure first, then compile.
+ * Threads: compiling, rendering and checking are safe on any number of threads
+ * at once, from one engine and one template as from many. Configuring an
+ * engine (mervalt_engine_set_limit, _set_strict_data, _add_partial,
+ * _disable_check) while another thread compiles or checks with it is not:
+ * configure first, then compile.
  *
  * Every function that returns int returns a mervalt_status. On a failure,
  * `*error` (when `error` is not NULL) receives an error that the caller frees
@@ -141,6 +142,42 @@ MERVALT_ENGINE_API int mervalt_template_render(const mervalt_template *tpl, cons
 MERVALT_ENGINE_API int mervalt_engine_render(const mervalt_engine *engine, const char *source, size_t source_len,
                                              const char *json, size_t json_len, char **out_ptr, size_t *out_len,
                                              mervalt_error **error);
+
+/*
+ * Checks a template without rendering it, for the mistakes that render
+ * without failing (see the README's "Checking templates"). `source` is checked
+ * with the engine's partials and with the JSON document `json`/`json_len` when
+ * one is given (length 0: none); only with a document are names
+ * reported that nothing defines (undefined-variable), and its template store
+ * is searched before the engine's partials, as a render does. A document that
+ * is not readable JSON is MERVALT_ERROR_DATA, with its place.
+ *
+ * On success `*report`/`*report_len` hold a JSON array (UTF-8, not
+ * NUL-terminated), released with mervalt_output_free: one object per finding,
+ * in file order, with "line", "column", "severity" ("error" or "warning"),
+ * "code", "message", and "partial" (the partial it is in) and "suggestion"
+ * when there are. A template that does not parse is a finding of code
+ * "syntax", not a failure. Codes disabled with mervalt_engine_disable_check
+ * are left out.
+ */
+MERVALT_ENGINE_API int mervalt_check(const mervalt_engine *engine, const char *source, size_t source_len,
+                                     const char *json, size_t json_len, char **report, size_t *report_len,
+                                     mervalt_error **error);
+
+/*
+ * Leaves the check code `code` ("unused-assign", ...) out of mervalt_check's
+ * reports from now on. MERVALT_ERROR_ARGUMENT for a code that is none.
+ */
+MERVALT_ENGINE_API int mervalt_engine_disable_check(mervalt_engine *engine, const char *code, size_t code_len);
+
+/*
+ * The data paths a compiled template reads, through the partials it was
+ * compiled with: a JSON array of objects with "path" ("products[].title"),
+ * "line", "column" and, when read in a partial, "partial", in order of first
+ * use. Released with mervalt_output_free.
+ */
+MERVALT_ENGINE_API int mervalt_template_variables(const mervalt_template *tpl, char **out_ptr, size_t *out_len,
+                                                  mervalt_error **error);
 
 /* Frees a compiled template. NULL is ignored. */
 MERVALT_ENGINE_API void mervalt_template_free(mervalt_template *tpl);

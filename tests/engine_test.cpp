@@ -61,6 +61,13 @@ class Engine {
     int status = mervalt_engine_add_partial(e_, name.data(), name.size(), source.data(), source.size(), &error);
     return outcome(status, nullptr, 0, error);
   }
+  Outcome check(const std::string& source, const std::string& json = "") {
+    char* out = nullptr;
+    std::size_t len = 0;
+    mervalt_error* error = nullptr;
+    int status = mervalt_check(e_, source.data(), source.size(), json.data(), json.size(), &out, &len, &error);
+    return outcome(status, out, len, error);
+  }
   Outcome render(const std::string& source, const std::string& json = "") {
     char* out = nullptr;
     std::size_t len = 0;
@@ -90,6 +97,45 @@ TEST(Engine, ErrorsSayWhyAndWhere) {
   EXPECT_EQ(e.render("{{ a }}", "{\"a\": [1,]}"),
             (Outcome{MERVALT_ERROR_DATA, "trailing comma before ']'", "", 1, 9}));
   EXPECT_EQ(e.render("{{ a }}", "{\"a\": 1}"), ok("1"));
+}
+
+// The checker through the engine: its partials after the data's store,
+// disabled codes, unreadable data, and the data paths of a compiled template.
+TEST(Engine, ChecksTemplatesAndListsTheirDataPaths) {
+  Engine e;
+  ASSERT_EQ(e.addPartial("card", "{{ p.title | upcsae }}{% assign t = 1 %}").status, MERVALT_OK);
+  EXPECT_EQ(e.check("{% render 'card', p: item %}{% include 'crad' %}"),
+            ok(R"([{"line":1,"column":40,"severity":"warning","code":"missing-partial",)"
+               R"("message":"no partial named 'crad': the tag writes 'Liquid error (line 1): Could not find asset crad'; )"
+               R"(did you mean 'card'?","suggestion":"card"},)"
+               R"({"line":1,"column":14,"severity":"warning","code":"unknown-filter",)"
+               R"("message":"unknown filter 'upcsae', which passes its input through; did you mean 'upcase'?",)"
+               R"("partial":"card","suggestion":"upcase"},)"
+               R"({"line":1,"column":23,"severity":"warning","code":"unused-assign",)"
+               R"("message":"'t' is assigned here and never read afterwards","partial":"card"}])"));
+  EXPECT_EQ(mervalt_engine_disable_check(e.get(), "unknown-filter", 14), MERVALT_OK);
+  EXPECT_EQ(mervalt_engine_disable_check(e.get(), "unused-assign", 13), MERVALT_OK);
+  EXPECT_EQ(mervalt_engine_disable_check(e.get(), "no-such-code", 12), MERVALT_ERROR_ARGUMENT);
+  EXPECT_EQ(e.check("{% render 'card' %}{{ x }}", R"({"templates": {"card": "{{ y }}"}})"),
+            ok(R"([{"line":1,"column":23,"severity":"warning","code":"undefined-variable",)"
+               R"("message":"'x' is not defined here: nothing assigns it before this and the data has no 'x'"},)"
+               R"({"line":1,"column":4,"severity":"warning","code":"undefined-variable",)"
+               R"("message":"'y' is not defined here: nothing assigns it before this and the data has no 'y'",)"
+               R"("partial":"card"}])"));
+  EXPECT_EQ(e.check("{{ x"), ok(R"([{"line":1,"column":1,"severity":"error","code":"syntax",)"
+                                R"("message":"'{{' is never closed"}])"));
+  EXPECT_EQ(e.check("{{ x }}", "{\"x\": [1,]}"), (Outcome{MERVALT_ERROR_DATA, "trailing comma before ']'", "", 1, 9}));
+
+  mervalt_template* tpl = nullptr;
+  std::string source = "{% for p in products %}{% render 'card' with p as p %}{% endfor %}";
+  ASSERT_EQ(mervalt_compile(e.get(), source.data(), source.size(), &tpl, nullptr), MERVALT_OK);
+  char* out = nullptr;
+  std::size_t len = 0;
+  int status = mervalt_template_variables(tpl, &out, &len, nullptr);
+  EXPECT_EQ(outcome(status, out, len, nullptr),
+            ok(R"([{"path":"products","line":1,"column":13},{"path":"products[]","line":1,"column":46},)"
+               R"({"path":"products[].title","line":1,"column":4,"partial":"card"}])"));
+  mervalt_template_free(tpl);
 }
 
 TEST(Engine, EachLimitFailsWithItsStatusAndValue) {

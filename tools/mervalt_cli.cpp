@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "memory/arena.h"
+#include "cli_check.h"
 #include "cli_files.h"
 #include "cli_partials.h"
 #include "cli_report.h"
@@ -27,6 +28,7 @@ constexpr int kExitUsage = 2;
 
 const char* const kUsage =
     "usage: mervalt [OPTIONS] TEMPLATE [DATA]\n"
+    "       mervalt check [OPTIONS] TEMPLATE...   (see mervalt check --help)\n"
     "\n"
     "Renders the Liquid template in TEMPLATE against the JSON document in DATA\n"
     "and writes the result, byte for byte, to standard output. TEMPLATE or DATA\n"
@@ -213,6 +215,8 @@ bool writeResult(const Options& o, std::string_view bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // A template file named "check" is given as ./check.
+  if (argc > 1 && std::string_view(argv[1]) == "check") return mervalt::cli::runCheck(argc - 1, argv + 1);
   Options o;
   switch (parseArgs(argc, argv, o)) {
     case Parsed::Help: std::fputs(kUsage, stdout); return 0;

@@ -9,7 +9,10 @@
 #include <string>
 #include <string_view>
 
+#include "check/checker.h"
+#include "check/report_json.h"
 #include "data/json_check.h"
+#include "data/json_input.h"
 #include "engine/compiled_template.h"
 #include "engine/partial_set.h"
 #include "parse/parser.h"
@@ -99,6 +102,51 @@ bool validText(const char* p, std::size_t len) { return p || len == 0; }
 void handOut(std::pair<char*, std::size_t> result, char** outPtr, std::size_t* outLen) {
   *outPtr = result.second == 0 ? kEmptyResult : result.first;
   *outLen = result.second;
+}
+
+// A JSON text in a buffer of its own, as renders hand theirs out.
+void handOutText(const std::string& text, char** outPtr, std::size_t* outLen) {
+  char* buffer = static_cast<char*>(std::malloc(text.size()));
+  if (!buffer) throw std::bad_alloc();
+  std::memcpy(buffer, text.data(), text.size());
+  handOut({buffer, text.size()}, outPtr, outLen);
+}
+
+// The engine's partials, after the data's template store when there is data.
+void addEnginePartials(mervalt::check::PartialCatalog& catalog, const mervalt::PartialSet& partials) {
+  partials.forEach([&](std::string_view name, const mervalt::Tree& tree) { catalog.addTree(name, &tree); });
+}
+
+std::string findingsReport(const std::vector<mervalt::check::Finding>& findings) {
+  std::vector<std::string> items;
+  for (const mervalt::check::Finding& f : findings) mervalt::check::appendFindingJson(items.emplace_back(), f, {});
+  return mervalt::check::jsonArray(items);
+}
+
+std::string pathsReport(const std::vector<mervalt::check::DataPath>& paths) {
+  std::vector<std::string> items;
+  for (const mervalt::check::DataPath& p : paths) mervalt::check::appendPathJson(items.emplace_back(), p, {});
+  return mervalt::check::jsonArray(items);
+}
+
+// Checks `source` with `json` (empty: no data); throws DataError for JSON that
+// does not read.
+std::string checkReport(const mervalt_engine& engine, std::string_view source, std::string_view json, bool hasData) {
+  mervalt::HeapResource heap;
+  mervalt::Arena arena(&heap);
+  mervalt::check::PartialCatalog catalog;
+  mervalt::Value data;
+  if (hasData) {
+    bool readable = true;
+    data = mervalt::readJsonDocument(json, arena, false, &readable);
+    // Only a document that does not read is read again, for the place why.
+    if (std::optional<mervalt::JsonProblem> problem = readable ? std::nullopt : mervalt::findJsonProblem(json))
+      throw mervalt::DataError(std::move(*problem));
+    catalog.addDataStore(data);
+  }
+  addEnginePartials(catalog, *engine.partials);
+  mervalt::check::CheckRequest request{source, hasData ? &data : nullptr, &catalog, engine.settings.disabledChecks};
+  return findingsReport(mervalt::check::checkTemplate(request).findings);
 }
 
 }  // namespace
@@ -201,6 +249,41 @@ MERVALT_ENGINE_API int mervalt_engine_render(const mervalt_engine* engine, const
   try {
     mervalt::CompiledTemplate compiled({source, source_len}, engine->settings, engine->partials);
     handOut(compiled.render({json, json_len}), out_ptr, out_len);
+    return succeed(error);
+  } catch (...) {
+    return failWithCurrent(error);
+  }
+}
+
+MERVALT_ENGINE_API int mervalt_check(const mervalt_engine* engine, const char* source, size_t source_len,
+                                     const char* json, size_t json_len, char** report, size_t* report_len,
+                                     mervalt_error** error) {
+  if (!engine || !report || !report_len || !validText(source, source_len) || !validText(json, json_len))
+    return badArgument(error, "a null pointer where one is required");
+  try {
+    handOutText(checkReport(*engine, {source, source_len}, {json, json_len}, json_len != 0),
+                report, report_len);
+    return succeed(error);
+  } catch (...) {
+    return failWithCurrent(error);
+  }
+}
+
+MERVALT_ENGINE_API int mervalt_engine_disable_check(mervalt_engine* engine, const char* code, size_t code_len) {
+  if (!engine || !validText(code, code_len)) return MERVALT_ERROR_ARGUMENT;
+  std::optional<mervalt::check::CheckCode> c = mervalt::check::codeNamed({code, code_len});
+  if (!c) return MERVALT_ERROR_ARGUMENT;
+  engine->settings.disabledChecks |= mervalt::check::codeBit(*c);
+  return MERVALT_OK;
+}
+
+MERVALT_ENGINE_API int mervalt_template_variables(const mervalt_template* tpl, char** out_ptr, size_t* out_len,
+                                                  mervalt_error** error) {
+  if (!tpl || !out_ptr || !out_len) return badArgument(error, "a null pointer where one is required");
+  try {
+    mervalt::check::PartialCatalog catalog;
+    addEnginePartials(catalog, tpl->compiled.partials());
+    handOutText(pathsReport(mervalt::check::dataPaths(tpl->compiled.tree(), catalog)), out_ptr, out_len);
     return succeed(error);
   } catch (...) {
     return failWithCurrent(error);

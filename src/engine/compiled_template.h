@@ -22,6 +22,7 @@ namespace mervalt {
 struct EngineSettings {
   LimitSettings limits;
   bool strictData = false;
+  uint32_t disabledChecks = 0;  // codes mervalt_check leaves out, one bit each (check/finding.h)
 };
 
 class CompiledTemplate {

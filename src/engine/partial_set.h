@@ -41,6 +41,11 @@ class PartialSet final : public PartialLibrary {
   // The bytes of all partials' texts.
   std::size_t sourceBytes() const { return sourceBytes_; }
   std::size_t size() const { return partials_.size(); }
+  // Calls f(name, tree) for every partial, in name order.
+  template <class F>
+  void forEach(F f) const {
+    for (const auto& [name, partial] : partials_) f(std::string_view(name), partial->tree);
+  }
 
  private:
   HeapResource heap_;

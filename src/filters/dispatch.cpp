@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "filters/filter_signatures.h"
 #include "filters/filter_table.h"
 #include "filters/filters.h"
 
@@ -93,6 +94,15 @@ constexpr std::array<FilterEntry, 63> kFilters{{
     {"base64_url_safe_encode", noArgs<filterBase64UrlSafeEncode>, nullptr},
     {"base64_url_safe_decode", noArgs<filterBase64UrlSafeDecode>, nullptr},
 }};
+
+// The checker's table of arguments names the same filters in the same order.
+static_assert(kFilterSignatures.size() == kFilters.size() &&
+                  [] {
+                    for (std::size_t i = 0; i < kFilters.size(); ++i)
+                      if (kFilterSignatures[i].name != kFilters[i].name) return false;
+                    return true;
+                  }(),
+              "filter_signatures.h must list every filter of the table, in its order");
 
 constexpr std::array<std::string_view, kFilters.size()> kFilterNames = [] {
   std::array<std::string_view, kFilters.size()> names{};
