@@ -3,6 +3,7 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <map>
@@ -10,6 +11,13 @@
 #include <vector>
 
 namespace mervalt::bench {
+
+// A reporter given to RunSpecifiedBenchmarks keeps its own colour setting:
+// colour only on a terminal, so that logs stay plain.
+inline benchmark::ConsoleReporter::OutputOptions consoleOptions() {
+  return isatty(STDOUT_FILENO) ? benchmark::ConsoleReporter::OO_ColorTabular
+                               : benchmark::ConsoleReporter::OO_Tabular;
+}
 
 class RunMedians {
  public:

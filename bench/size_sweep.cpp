@@ -147,7 +147,7 @@ std::vector<Sweep> sweeps() {
 // sweep's best point. The goal is that no point costs over 1.5 times the best.
 class SweepReporter : public benchmark::ConsoleReporter {
  public:
-  explicit SweepReporter(const std::vector<Sweep>& sweeps) : sweeps_(sweeps) {}
+  explicit SweepReporter(const std::vector<Sweep>& sweeps) : ConsoleReporter(consoleOptions()), sweeps_(sweeps) {}
 
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);

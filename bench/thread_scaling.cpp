@@ -50,6 +50,8 @@ void renderOnThreads(benchmark::State& state, const Workload* w) {
 
 class ScalingReporter : public benchmark::ConsoleReporter {
  public:
+  ScalingReporter() : ConsoleReporter(consoleOptions()) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& r : runs) medians_.add(r);
