@@ -33,8 +33,9 @@ class RunMedians {
     }
     bool median = r.run_type == Run::RT_Aggregate && r.aggregate_name == "median";
     if (r.run_type != Run::RT_Iteration && !median) return;
-    if (median) s = {.failed = s.failed, .seconds = {}, .counters = {}};
+    if (median) s = {.failed = s.failed, .seconds = {}, .cpuSeconds = {}, .counters = {}};
     s.seconds.push_back(r.GetAdjustedRealTime() / benchmark::GetTimeUnitMultiplier(r.time_unit));
+    s.cpuSeconds.push_back(r.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(r.time_unit));
     for (const auto& [name, counter] : r.counters) s.counters[name].push_back(counter.value);
   }
 
@@ -43,6 +44,12 @@ class RunMedians {
 
   // Real time per iteration, in seconds; 0 when not measured.
   double seconds(const std::string& name, int threads = 1) const { return median(find(name, threads).seconds); }
+
+  // CPU time per iteration (all threads' together), in seconds: unlike real
+  // time it leaves out the time other processes held the core.
+  double cpuSeconds(const std::string& name, int threads = 1) const {
+    return median(find(name, threads).cpuSeconds);
+  }
 
   double counter(const std::string& name, const std::string& counterName, int threads = 1) const {
     const Samples& s = find(name, threads);
@@ -53,7 +60,7 @@ class RunMedians {
  private:
   struct Samples {
     bool failed = false;
-    std::vector<double> seconds;
+    std::vector<double> seconds, cpuSeconds;
     std::map<std::string, std::vector<double>> counters;
   };
 
