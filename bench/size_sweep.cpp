@@ -111,7 +111,12 @@ std::vector<std::size_t> doubling(std::size_t from, std::size_t to) {
 std::vector<Sweep> sweeps() {
   std::vector<Sweep> all(5);
   all[0].name = "template";
-  for (std::size_t copies : doubling(8, 16384))
+  // Doubling, with the sizes between from 6 KB to 96 KB as well: a cliff
+  // there is what this sweep watches for.
+  std::vector<std::size_t> copiesList = doubling(8, 16384);
+  for (std::size_t copies : doubling(48, 768)) copiesList.push_back(copies);
+  std::sort(copiesList.begin(), copiesList.end());
+  for (std::size_t copies : copiesList)
     all[0].points.emplace_back("template/" + std::to_string(copies) + "_sections", Grows::Template,
                              [copies](std::string& t, std::string& j) {
                                t = repeatedSection(copies);
