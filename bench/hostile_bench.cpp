@@ -162,25 +162,28 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("%-45s %-9s %9s %9s %9s\n", "input", "result", "seconds", "call s", "peak MiB");
+  const std::vector<mervalt::test::Hostile> hostile = table ? mervalt::test::hostileInputs()
+                                                           : std::vector<mervalt::test::Hostile>{};
+  int width = 20;  // the longest name, so that the columns line up
+  for (const auto& h : hostile) width = std::max(width, static_cast<int>(std::strlen(h.name)));
+  for (const std::string& path : files) width = std::max(width, static_cast<int>(path.size()));
+  std::printf("%-*s %-9s %9s %9s %9s\n", width, "input", "result", "seconds", "call s", "peak MiB");
   int marked = 0, count = 0;
   auto report = [&](const Input& in) {
     Row row = measure(in, runs, timeout);
     bool slow = row.wallSeconds > kSlowSeconds, large = row.peakMiB > kLargeMebibytes;
-    std::printf("%-45s %-9s %9.3f %9.3f %9.1f%s%s\n", in.name.c_str(), row.result, row.wallSeconds, row.callSeconds,
-                row.peakMiB, slow ? "  over 0.5 s" : "", large ? "  over 256 MiB" : "");
+    std::printf("%-*s %-9s %9.3f %9.3f %9.1f%s%s\n", width, in.name.c_str(), row.result, row.wallSeconds,
+                row.callSeconds, row.peakMiB, slow ? "  over 0.5 s" : "", large ? "  over 256 MiB" : "");
     marked += slow || large;
     ++count;
   };
-  if (table)
-    for (const mervalt::test::Hostile& h : mervalt::test::hostileInputs())
-      report({h.name, h.templateText.get(), h.json.get()});
+  for (const mervalt::test::Hostile& h : hostile) report({h.name, h.templateText.get(), h.json.get()});
   for (const std::string& path : files) {
     Input in;
     if (readCorpusFile(path, in))
       report(in);
     else
-      std::printf("%-45s cannot be read\n", path.c_str());
+      std::printf("%-*s cannot be read\n", width, path.c_str());
   }
   std::printf("%d of %d inputs over 0.5 s or 256 MiB (medians of %d runs)\n", marked, count, runs);
   return 0;
