@@ -10,8 +10,13 @@ SECONDS_PER_TURN=${SECONDS_PER_TURN:-2}
 [ -x "$TURNS" ] || { echo "turns.sh: $TURNS not built (cmake --workflow --preset bench)" >&2; exit 2; }
 [ $# -gt 0 ] || set -- product_page_200 product_page_5000
 
-median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-turn() { "$TURNS" "$1" "$2" "$SECONDS_PER_TURN" | awk '{ print $3 }'; }
+median() {
+  printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+turn() {
+  line=$("$TURNS" "$1" "$2" "$SECONDS_PER_TURN") || { echo "turns.sh: $1 $2 failed" >&2; exit 1; }
+  echo "$line" | awk '{ print $3 }'
+}
 
 printf '%-20s %16s %16s %22s\n' workload "mervalt renders/s" "floor renders/s" "mervalt time / floor"
 for workload in "$@"; do
@@ -31,6 +36,7 @@ for workload in "$@"; do
   done
   # shellcheck disable=SC2086
   m=$(median $mervalt) f=$(median $floor)
-  printf '%-20s %16.1f %16.1f %22s\n' "$workload" "$m" "$f" "$(awk -v m="$m" -v f="$f" 'BEGIN { printf "%.2f", f / m }')"
+  ratio=$(awk -v m="$m" -v f="$f" 'BEGIN { printf "%.2f", f / m }')
+  printf '%-20s %16.1f %16.1f %22s\n' "$workload" "$m" "$f" "$ratio"
   echo "  rounds: mervalt$mervalt; floor$floor"
 done
