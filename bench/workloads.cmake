@@ -1,6 +1,7 @@
-# The benchmark workloads as a library, for the benchmarks and for the test
-# that renders them on many threads (threads.stress). The product page's data
-# is generated with a fixed seed at build time.
+# The inputs that both the tests and the benchmarks use: the benchmark
+# workloads (for the benchmarks and threads.stress) and the hostile inputs
+# (checked by the tests, timed by the benchmarks). The product page's data is
+# generated with a fixed seed at build time.
 find_package(Python3 REQUIRED COMPONENTS Interpreter)
 
 set(PRODUCT_PAGE_SOURCE ${PROJECT_SOURCE_DIR}/bench/product_page)
@@ -20,3 +21,6 @@ target_include_directories(mervalt_workloads PUBLIC ${PROJECT_SOURCE_DIR}/bench)
 target_compile_definitions(mervalt_workloads PRIVATE
   MERVALT_PRODUCT_PAGE_SOURCE="${PRODUCT_PAGE_SOURCE}"
   MERVALT_PRODUCT_PAGE_DATA="${PRODUCT_PAGE_DATA}")
+
+add_library(mervalt_hostile_inputs STATIC ${PROJECT_SOURCE_DIR}/tests/hostile_inputs.cpp)
+target_include_directories(mervalt_hostile_inputs PUBLIC ${PROJECT_SOURCE_DIR}/tests)

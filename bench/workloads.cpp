@@ -47,8 +47,9 @@ std::string price(Random& rnd) {
   return std::to_string(cents / 100) + "." + std::to_string(cents / 10 % 10) + std::to_string(cents % 10);
 }
 
-// Product records until the document reaches about `bytes`.
-std::string productsJson(std::size_t bytes) {
+}  // namespace
+
+std::string productRecordsJson(std::size_t bytes) {
   Random rnd;
   std::string json = "{\"products\": [";
   for (int i = 0; json.size() < bytes; ++i) {
@@ -61,13 +62,15 @@ std::string productsJson(std::size_t bytes) {
   return json + "]}";
 }
 
+namespace {
+
 Workload outputHeavy() {
   return {"output_heavy",
           "<table>\n{% for p in products %}<tr id=\"p{{ p.id }}\"><td>{{ p.title | capitalize | escape }}</td>"
           "<td>{{ p.vendor | upcase }}</td><td>{{ p.price | times: 1.2 | round: 2 }}</td>"
           "<td>{{ p.tags | join: ', ' }}</td><td>{{ p.description | strip_html | truncate: 60 }}</td></tr>\n"
           "{% endfor %}</table>\n",
-          productsJson(100 * 1024)};
+          productRecordsJson(100 * 1024)};
 }
 
 Workload tagHeavy() {
