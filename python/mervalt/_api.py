@@ -57,6 +57,14 @@ class Limits:
                 yield which, value
 
 
+def _json_text(text: Any) -> Union[str, bytes]:
+    if isinstance(text, (str, bytes)):
+        return text
+    if isinstance(text, (bytearray, memoryview)):
+        return bytes(text)
+    raise TypeError("the JSON text must be str or bytes, not %s" % type(text).__name__)
+
+
 def _as_bytes(text: Any, what: str) -> bytes:
     if isinstance(text, str):
         return text.encode("utf-8")
@@ -256,14 +264,14 @@ class Template:
         data, or raises :class:`mervalt.DataError` with an engine made with
         ``strict_data``.
         """
-        return _native.render(self._pointer, _as_bytes(json_text, "the JSON text"), True)
+        return _native.render(self._pointer, _json_text(json_text), True)
 
     def render_bytes(self, data: Any = None, *, json_text: Optional[JSONText] = None) -> bytes:
         """The exact rendered bytes, against ``data`` as :meth:`render` takes it or against ``json_text``."""
         if json_text is not None:
             if data is not None:
                 raise TypeError("render_bytes takes data or json_text, not both")
-            return _native.render(self._pointer, _as_bytes(json_text, "the JSON text"), False)
+            return _native.render(self._pointer, _json_text(json_text), False)
         return _native.render(self._pointer, None if data is None else to_json(data), False)
 
     def render_many(self, records: Iterable[Any], *, workers: Optional[int] = None,

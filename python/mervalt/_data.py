@@ -1,4 +1,4 @@
-"""Python data to the JSON bytes the engine reads, with exactly the semantics of json.dumps(data, allow_nan=False).
+"""Python data to the JSON text the engine reads, with exactly the semantics of json.dumps(data, allow_nan=False).
 
 Three encoders are tried in turn; the first that succeeds gives the text:
 
@@ -84,20 +84,20 @@ def encoder_names() -> List[str]:
     return names + ["json"]
 
 
-def to_json(data: Any) -> bytes:
-    """The UTF-8 JSON text of ``data``; raises what json.dumps(data, allow_nan=False) raises."""
+def to_json(data: Any) -> str:
+    """The JSON text of ``data``; raises what json.dumps(data, allow_nan=False) raises."""
     if _RAPIDJSON is not None and _floats_print_alike():
         try:
-            return _RAPIDJSON(data).encode("utf-8")
+            return _RAPIDJSON(data)
         except Exception:  # outside its subset: the next encoder decides
             pass
     if _STDLIB is not None:
         try:
-            return "".join(_STDLIB(data, 0)).encode("ascii")
+            return "".join(_STDLIB(data, 0))
         except Exception:
             pass
     try:
-        return _EXACT.encode(data).encode("ascii")
+        return _EXACT.encode(data)
     except (TypeError, ValueError) as e:
         raise _named(e, data) from None
 

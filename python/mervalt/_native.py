@@ -4,7 +4,7 @@ from __future__ import annotations
 import ctypes
 import os
 from ctypes import POINTER, byref, c_char_p, c_int, c_size_t, c_uint32, c_uint64, c_void_p
-from typing import Optional
+from typing import Tuple, Union
 
 from ._errors import Error, Status, error_for
 
@@ -57,9 +57,9 @@ engine_add_partial = _declare("mervalt_engine_add_partial", c_int, EnginePtr, c_
                               POINTER(ErrorPtr))
 compile_template = _declare("mervalt_compile", c_int, EnginePtr, c_char_p, c_size_t, POINTER(TemplatePtr),
                             POINTER(ErrorPtr))
-template_render = _declare("mervalt_template_render", c_int, TemplatePtr, c_char_p, c_size_t, POINTER(c_void_p),
+template_render = _declare("mervalt_template_render", c_int, TemplatePtr, c_void_p, c_size_t, POINTER(c_void_p),
                            POINTER(c_size_t), POINTER(ErrorPtr))
-engine_render = _declare("mervalt_engine_render", c_int, EnginePtr, c_char_p, c_size_t, c_char_p, c_size_t,
+engine_render = _declare("mervalt_engine_render", c_int, EnginePtr, c_char_p, c_size_t, c_void_p, c_size_t,
                          POINTER(c_void_p), POINTER(c_size_t), POINTER(ErrorPtr))
 template_free = _declare("mervalt_template_free", None, TemplatePtr)
 output_free = _declare("mervalt_output_free", None, c_void_p, c_size_t)
@@ -74,6 +74,11 @@ _decode_utf8 = ctypes.pythonapi.PyUnicode_DecodeUTF8
 _decode_utf8.restype = ctypes.py_object
 _decode_utf8.argtypes = (c_void_p, ctypes.c_ssize_t, c_char_p)
 _REPLACE = b"replace"
+# An ASCII str is its own UTF-8: the library reads its characters in place
+# instead of a copy made by str.encode.
+_utf8_of = ctypes.pythonapi.PyUnicode_AsUTF8AndSize
+_utf8_of.restype = c_void_p
+_utf8_of.argtypes = (ctypes.py_object, POINTER(ctypes.c_ssize_t))
 
 VERSION = engine_version().decode()
 
@@ -110,25 +115,37 @@ def take_output(pointer: c_void_p, length: c_size_t, as_text: bool):
         output_free(pointer, n)
 
 
-def render(template: TemplatePtr, json: Optional[bytes], as_text: bool):
-    """Renders a compiled template against JSON bytes (None: no data)."""
+def _json_argument(json: Union[None, bytes, str]) -> Tuple[Union[None, bytes, int], int]:
+    """The pointer and length the library reads a JSON text from; the caller keeps ``json`` alive meanwhile."""
+    if json is None:
+        return None, 0
+    if isinstance(json, str):
+        if json.isascii():
+            size = ctypes.c_ssize_t()
+            return _utf8_of(json, byref(size)), size.value
+        json = json.encode("utf-8")
+    return json, len(json)
+
+
+def render(template: TemplatePtr, json: Union[None, bytes, str], as_text: bool):
+    """Renders a compiled template against a JSON text (None: no data)."""
     out = c_void_p()
     length = c_size_t()
     error = ErrorPtr()
-    size = len(json) if json is not None else 0
-    status = template_render(template, json, size, byref(out), byref(length), byref(error))
+    pointer, size = _json_argument(json)
+    status = template_render(template, pointer, size, byref(out), byref(length), byref(error))
     if status != Status.OK:
         raise_error(status, error)
     return take_output(out, length, as_text)
 
 
-def render_source(engine: EnginePtr, source: bytes, json: Optional[bytes], as_text: bool):
+def render_source(engine: EnginePtr, source: bytes, json: Union[None, bytes, str], as_text: bool):
     """Compiles and renders in one call."""
     out = c_void_p()
     length = c_size_t()
     error = ErrorPtr()
-    size = len(json) if json is not None else 0
-    status = engine_render(engine, source, len(source), json, size, byref(out), byref(length), byref(error))
+    pointer, size = _json_argument(json)
+    status = engine_render(engine, source, len(source), pointer, size, byref(out), byref(length), byref(error))
     if status != Status.OK:
         raise_error(status, error)
     return take_output(out, length, as_text)
