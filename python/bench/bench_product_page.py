@@ -6,6 +6,8 @@ Three comparisons, each as the median of R interleaved rounds:
   json     Template.render_json(text) against json.loads(text) plus Jinja2's render
   dict     Template.render(dict), serialisation included, against Jinja2's render of the dict
   threads  render_many_json over K copies of the page's JSON on 2 workers against 1 worker
+and the encoders that Template.render may use for the page's data (and
+ujson's, when it is installed, for comparison).
 Both engines render templates compiled beforehand; the outputs are checked to
 agree (Jinja2 writes &#34; where the Liquid page writes &quot;) before timing.
 """
@@ -22,6 +24,7 @@ from pathlib import Path
 import jinja2
 
 import mervalt
+from mervalt import _data
 
 PAGE_DIR = Path(__file__).resolve().parents[2] / "bench" / "product_page"
 
@@ -79,6 +82,19 @@ def main() -> int:
         "render_many_json 1 worker": lambda: sum(1 for _ in template.render_many_json(texts, workers=1)),
         "render_many_json 2 workers": lambda: sum(1 for _ in template.render_many_json(texts, workers=2)),
     }
+    encoders = {
+        "encoder json.dumps(allow_nan=False)": lambda: json.dumps(data, allow_nan=False),
+    }
+    if _data._STDLIB is not None:
+        encoders["encoder json C, no cycle table"] = lambda: "".join(_data._STDLIB(data, 0))
+    if _data._RAPIDJSON is not None:
+        encoders["encoder rapidjson, strict modes"] = lambda: _data._RAPIDJSON(data)
+    try:
+        import ujson
+        encoders["encoder ujson"] = lambda: ujson.dumps(data, ensure_ascii=False, allow_nan=False, reject_bytes=True)
+    except ImportError:
+        pass
+    cases.update(encoders)
     calls = {name: calls_for(f) for name, f in cases.items()}
     samples = {name: [] for name in cases}
     load_before = os.getloadavg()
@@ -94,6 +110,9 @@ def main() -> int:
         print("  %-28s %9.1f us per page" % (name, median[name] * 1e6))
     for name in ("render_many_json 1 worker", "render_many_json 2 workers"):
         print("  %-28s %9.1f us per page (%d pages a run)" % (name, median[name] / args.records * 1e6, args.records))
+    for name in encoders:
+        print("  %-36s %9.1f us" % (name, median[name] * 1e6))
+    print("  Template.render uses: %s" % " > ".join(_data.encoder_names()))
     ratios = [
         ("data as JSON text: jinja2 / mervalt", median["jinja2 json.loads + render"] / median["mervalt render_json(text)"], 25.0),
         ("data in Python: jinja2 / mervalt", median["jinja2 render(dict)"] / median["mervalt render(dict)"], 4.0),

@@ -110,6 +110,15 @@ def read_partials_dir(folder: Union[str, "os.PathLike[str]"]) -> dict:
     return dict(sorted(found.items()))
 
 
+def _finalizer(owner: Any, free: Callable[[Any], None], pointer: Any) -> weakref.finalize:
+    """Frees ``pointer`` when ``owner`` is freed. Not at exit: a daemon thread of
+    an abandoned render_many may still be rendering then, and the process's
+    end releases the memory anyway."""
+    finalizer = weakref.finalize(owner, free, pointer)
+    finalizer.atexit = False
+    return finalizer
+
+
 @dataclasses.dataclass(frozen=True)
 class _EngineSpec:
     """What an engine is made of, without file paths: what engines and templates pickle as."""
@@ -161,7 +170,7 @@ class Engine:
         pointer = _native.new_engine()
         self._pointer = pointer
         self._spec = spec
-        self._finalizer = weakref.finalize(self, _native.engine_free, pointer)
+        self._finalizer = _finalizer(self, _native.engine_free, pointer)
         for which, value in spec.limits._settings():
             _native.set_limit(pointer, which, value)
         _native.set_strict_data(pointer, spec.strict_data)
@@ -237,7 +246,7 @@ class Template:
         template._pointer = pointer
         template._source = source if isinstance(source, (str, bytes)) else text
         template._spec = engine._spec
-        template._finalizer = weakref.finalize(template, _native.template_free, pointer)
+        template._finalizer = _finalizer(template, _native.template_free, pointer)
         return template
 
     @property
