@@ -13,6 +13,7 @@ workers must see INPUT_DIR and OUTPUT_DIR (a shared folder, or an fsspec URL
 such as s3://bucket/pages).
 """
 import argparse
+import contextlib
 import json
 import logging
 import os
@@ -53,13 +54,14 @@ def main(argv: Optional[List[str]] = None) -> int:
         template = engine.compile(f.read())
     os.makedirs(args.output_dir, exist_ok=True)
 
-    if args.scheduler:
-        with Client(args.scheduler) as client:  # a cluster of many machines: only its address changes
-            written = render_folder(template, args.input_dir, args.output_dir)
-    else:
-        with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True, dashboard_address=None,
-                          silence_logs=logging.ERROR) as cluster, Client(cluster) as client:
-            written = render_folder(template, args.input_dir, args.output_dir)
+    with contextlib.ExitStack() as stack:
+        if args.scheduler:  # many machines: the only difference is where the client connects
+            cluster = args.scheduler
+        else:
+            cluster = stack.enter_context(LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
+                                                       dashboard_address=None, silence_logs=logging.ERROR))
+        stack.enter_context(Client(cluster))
+        written = render_folder(template, args.input_dir, args.output_dir)
     print("%d files written to %s" % (len(written), args.output_dir), file=sys.stderr)
     return 0
 
