@@ -37,12 +37,16 @@ def page_data(products: int) -> str:
         return out.read_text(encoding="utf-8")
 
 
-def per_call(function, calls: int) -> float:
-    """Seconds per call over `calls` calls."""
-    start = time.perf_counter()
+def per_call(function, calls: int, cpu=None) -> float:
+    """Seconds per call over `calls` calls; adds (wall, CPU) seconds to `cpu` when given."""
+    start, start_cpu = time.perf_counter(), time.process_time()
     for _ in range(calls):
         function()
-    return (time.perf_counter() - start) / calls
+    wall = time.perf_counter() - start
+    if cpu is not None:
+        cpu[0] += wall
+        cpu[1] += time.process_time() - start_cpu
+    return wall / calls
 
 
 def calls_for(function, seconds: float = 0.2) -> int:
@@ -97,10 +101,11 @@ def main() -> int:
     cases.update(encoders)
     calls = {name: calls_for(f) for name, f in cases.items()}
     samples = {name: [] for name in cases}
+    cpu = {name: [0.0, 0.0] for name in cases}
     load_before = os.getloadavg()
     for _ in range(args.rounds):
         for name, f in cases.items():  # interleaved, so that a busy moment hits every case alike
-            samples[name].append(per_call(f, calls[name]))
+            samples[name].append(per_call(f, calls[name], cpu[name]))
     load_after = os.getloadavg()
     median = {name: statistics.median(values) for name, values in samples.items()}
 
@@ -109,7 +114,8 @@ def main() -> int:
     for name in ("mervalt render_json(text)", "jinja2 json.loads + render", "mervalt render(dict)", "jinja2 render(dict)"):
         print("  %-28s %9.1f us per page" % (name, median[name] * 1e6))
     for name in ("render_many_json 1 worker", "render_many_json 2 workers"):
-        print("  %-28s %9.1f us per page (%d pages a run)" % (name, median[name] / args.records * 1e6, args.records))
+        print("  %-28s %9.1f us per page (%d pages a run; %.2f cores busy in this process)"
+              % (name, median[name] / args.records * 1e6, args.records, cpu[name][1] / cpu[name][0]))
     for name in encoders:
         print("  %-36s %9.1f us" % (name, median[name] * 1e6))
     print("  Template.render uses: %s" % " > ".join(_data.encoder_names()))
