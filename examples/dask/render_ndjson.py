@@ -9,8 +9,8 @@ again there), renders each partition there, and writes one text file per
 partition to OUTPUT_DIR: NNNNN.ndjson, whose lines are the rendered pages as
 JSON strings, in the order of the input. Without --scheduler it starts a
 local cluster of --workers processes; with it, it uses that cluster, whose
-workers must see INPUT_DIR and OUTPUT_DIR (a shared folder, or an fsspec URL
-such as s3://bucket/pages).
+workers must see INPUT_DIR and OUTPUT_DIR (a shared folder, or a URL that
+Dask reads, such as s3://bucket/pages).
 """
 import argparse
 import contextlib

@@ -120,7 +120,7 @@ def _finalizer(owner: Any, free: Callable[[Any], None], pointer: Any) -> weakref
 
 
 @dataclasses.dataclass(frozen=True)
-class _EngineSpec:
+class _EngineConfig:
     """What an engine is made of, without file paths: what engines and templates pickle as."""
 
     partials: Tuple[Tuple[str, Source], ...] = ()
@@ -145,7 +145,7 @@ class Engine:
     at once. It pickles by its settings and the texts of its partials.
     """
 
-    __slots__ = ("_pointer", "_spec", "_finalizer", "__weakref__")
+    __slots__ = ("_pointer", "_config", "_finalizer", "__weakref__")
 
     def __init__(self, *, partials: Optional[Mapping[str, Source]] = None,
                  partials_dir: Optional[Union[str, "os.PathLike[str]"]] = None,
@@ -164,39 +164,39 @@ class Engine:
             limits = Limits()
         elif not isinstance(limits, Limits):
             raise TypeError("limits must be a mervalt.Limits, not %s" % type(limits).__name__)
-        self._build(_EngineSpec(tuple(collected.items()), limits, bool(strict_data)))
+        self._build(_EngineConfig(tuple(collected.items()), limits, bool(strict_data)))
 
-    def _build(self, spec: _EngineSpec) -> None:
+    def _build(self, config: _EngineConfig) -> None:
         pointer = _native.new_engine()
         self._pointer = pointer
-        self._spec = spec
+        self._config = config
         self._finalizer = _finalizer(self, _native.engine_free, pointer)
-        for which, value in spec.limits._settings():
+        for which, value in config.limits._settings():
             _native.set_limit(pointer, which, value)
-        _native.set_strict_data(pointer, spec.strict_data)
-        for name, source in spec.partials:
+        _native.set_strict_data(pointer, config.strict_data)
+        for name, source in config.partials:
             if "\0" in name:
                 raise ValueError("a partial's name holds a NUL character: %r" % name)
             _native.add_partial(pointer, name.encode("utf-8"), _as_bytes(source, "partial %r" % name))
 
     @classmethod
-    def _from_spec(cls, spec: _EngineSpec) -> "Engine":
+    def _from_config(cls, config: _EngineConfig) -> "Engine":
         engine = cls.__new__(cls)
-        engine._build(spec)
+        engine._build(config)
         return engine
 
     @property
     def partials(self) -> Mapping[str, Source]:
         """The partials' names and sources (a new dict each time)."""
-        return dict(self._spec.partials)
+        return dict(self._config.partials)
 
     @property
     def limits(self) -> Limits:
-        return self._spec.limits
+        return self._config.limits
 
     @property
     def strict_data(self) -> bool:
-        return self._spec.strict_data
+        return self._config.strict_data
 
     def compile(self, source: Source) -> "Template":
         """Parses ``source`` once; the template renders any number of times, on any threads.
@@ -206,22 +206,22 @@ class Engine:
         return Template._compile(self, source)
 
     def __reduce__(self):
-        return (_engine_for_spec, (self._spec,))
+        return (_engine_for_config, (self._config,))
 
     def __repr__(self) -> str:
         return "<mervalt.Engine: %d partials, %r, strict_data=%r>" % (
-            len(self._spec.partials), self._spec.limits, self._spec.strict_data)
+            len(self._config.partials), self._config.limits, self._config.strict_data)
 
 
 @functools.lru_cache(maxsize=16)
-def _engine_for_spec(spec: _EngineSpec) -> Engine:
+def _engine_for_config(config: _EngineConfig) -> Engine:
     # Unpickling many templates of one engine (a task each, say) parses its
     # partials once per process.
-    return Engine._from_spec(spec)
+    return Engine._from_config(config)
 
 
-def _template_from_spec(spec: _EngineSpec, source: Source) -> "Template":
-    return _engine_for_spec(spec).compile(source)
+def _template_from_config(config: _EngineConfig, source: Source) -> "Template":
+    return _engine_for_config(config).compile(source)
 
 
 class Template:
@@ -233,7 +233,7 @@ class Template:
     Dask) can receive it and compile it again.
     """
 
-    __slots__ = ("_pointer", "_source", "_spec", "_finalizer", "__weakref__")
+    __slots__ = ("_pointer", "_source", "_config", "_finalizer", "__weakref__")
 
     def __init__(self) -> None:
         raise TypeError("templates are made by mervalt.Engine().compile(source)")
@@ -245,7 +245,7 @@ class Template:
         template = cls.__new__(cls)
         template._pointer = pointer
         template._source = source if isinstance(source, (str, bytes)) else text
-        template._spec = engine._spec
+        template._config = engine._config
         template._finalizer = _finalizer(template, _native.template_free, pointer)
         return template
 
@@ -304,7 +304,7 @@ class Template:
         return _in_order(self.render_json, texts, workers, return_exceptions)
 
     def __reduce__(self):
-        return (_template_from_spec, (self._spec, self._source))
+        return (_template_from_config, (self._config, self._source))
 
     def __repr__(self) -> str:
         return "<mervalt.Template of %d bytes>" % len(self._source)
