@@ -162,6 +162,8 @@ def test_data_means_what_json_dumps_means(value):
 
 
 def test_a_float_subclass_that_prints_otherwise_leaves_the_fast_encoder_aside():
+    before = _data.encoder_names()
+
     class Odd(float):
         def __repr__(self):
             return "odd"
@@ -171,7 +173,7 @@ def test_a_float_subclass_that_prints_otherwise_leaves_the_fast_encoder_aside():
     assert _data.to_json({"x": value}) == '{"x":1.5}' == json.dumps({"x": value}, separators=(",", ":"))
     del Odd, value
     gc.collect()
-    assert "rapidjson" in _data.encoder_names() or _data._RAPIDJSON is None
+    assert _data.encoder_names() == before
 
 
 circular = []

@@ -80,6 +80,8 @@ def test_case_data_read_by_python_renders_alike(encoders, monkeypatch):
     """Every case's JSON read by json.loads and serialised again renders the same bytes, with each encoder."""
     if "rapidjson" in encoders and _data._RAPIDJSON is None:
         pytest.skip("python3-rapidjson is not installed")
+    if "rapidjson" in encoders and not _data._floats_print_alike():
+        pytest.skip("a float subclass in this process prints otherwise (numpy's, say)")
     if "rapidjson" not in encoders:
         monkeypatch.setattr(_data, "_RAPIDJSON", None)
     if "json-c" not in encoders:
