@@ -8,6 +8,8 @@ packages=(
   libsimdjson-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev llvm gcovr python3
+  python3-venv python3-setuptools python3-wheel python3-pytest
+  python3-dask python3-distributed python3-jinja2 python3-rapidjson
 )
 
 missing=()

@@ -2,6 +2,8 @@
 # Everything CI checks, one stage after another, each stage's duration printed
 # at the end (also when a stage fails):
 #   release   the test suite in a release build
+#   python    the Python package built over the release build, its tests and
+#             the Dask example's test (scripts/test-python.sh)
 #   asan      the test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      16 threads rendering every case file, the example and the
 #             benchmark workloads under ThreadSanitizer
@@ -36,6 +38,7 @@ stage() {
 }
 
 stage release cmake --workflow --preset release
+stage python bash scripts/test-python.sh
 stage asan cmake --workflow --preset asan
 stage tsan cmake --workflow --preset tsan
 stage fuzz bash scripts/fuzz.sh 60
