@@ -8,13 +8,15 @@
     page.render({"products": [{"title": "Mug"}]})                     # '<li>Mug</li>'
     page.render_json('{"products": []}')                              # JSON text, not converted
     for text in page.render_many(records, workers=4): ...             # threads, input order
+    engine.check("{{ p.title | upcse }}")                             # [Finding(code='unknown-filter', ...)]
+    page.variables                                                    # ['products', 'products[].title']
 
 Errors: :class:`TemplateSyntaxError`, :class:`RenderLimitError`,
 :class:`DataError` (strict data) and :class:`OutOfMemoryError` (a
 MemoryError), all :class:`Error` with ``status``, ``line``, ``column`` and
 ``partial``.
 """
-from ._api import Engine, Limits, Template, read_partials_dir, render
+from ._api import Engine, Finding, Limits, Template, read_partials_dir, render
 from ._errors import DataError, Error, OutOfMemoryError, RenderLimitError, Status, TemplateSyntaxError
 from ._native import VERSION as engine_version
 
@@ -24,6 +26,7 @@ __all__ = [
     "DataError",
     "Engine",
     "Error",
+    "Finding",
     "Limits",
     "OutOfMemoryError",
     "RenderLimitError",

@@ -3,6 +3,7 @@ from __future__ import annotations
 
 import dataclasses
 import functools
+import json
 import os
 import threading
 import weakref
@@ -10,7 +11,7 @@ from _thread import allocate_lock
 from collections import deque
 from pathlib import PurePosixPath
 from queue import SimpleQueue
-from typing import Any, Callable, Iterable, Iterator, Mapping, Optional, Tuple, Union
+from typing import Any, Callable, Iterable, Iterator, List, Mapping, Optional, Tuple, Union
 
 from . import _native
 from ._data import to_json
@@ -120,6 +121,32 @@ def _finalizer(owner: Any, free: Callable[[Any], None], pointer: Any) -> weakref
 
 
 @dataclasses.dataclass(frozen=True)
+class Finding:
+    """One finding of :meth:`Engine.check`: where (line and column, 1-based, in
+    ``partial`` when it is in one), what (``code``, ``severity``, ``message``),
+    and the name the author may have meant (``suggestion``)."""
+
+    code: str
+    severity: str
+    message: str
+    line: int
+    column: int
+    partial: Optional[str] = None
+    suggestion: Optional[str] = None
+
+    @classmethod
+    def _from_json(cls, entry: Mapping[str, Any]) -> "Finding":
+        return cls(entry["code"], entry["severity"], entry["message"], entry["line"], entry["column"],
+                   entry.get("partial"), entry.get("suggestion"))
+
+    def __str__(self) -> str:
+        where = "%d:%d" % (self.line, self.column)
+        if self.partial is not None:
+            where = "in partial %r %s" % (self.partial, where)
+        return "%s: %s: %s [%s]" % (where, self.severity, self.message, self.code)
+
+
+@dataclasses.dataclass(frozen=True)
 class _EngineConfig:
     """What an engine is made of, without file paths: what engines and templates pickle as."""
 
@@ -205,6 +232,25 @@ class Engine:
         """
         return Template._compile(self, source)
 
+    def check(self, source: Source, data: Any = None) -> List["Finding"]:
+        """The mistakes the template checker finds in ``source``, in text order.
+
+        The checker works from the text alone (with the engine's partials and
+        ``data``, when given, for the names it can tell are undefined): unknown
+        filters, wrong filter arguments, missing partials, variables read
+        where nothing binds them, variables assigned and never read, ...
+        A template that does not parse is a finding with the code
+        ``"syntax"``, not an exception; ``data`` that is not JSON raises
+        as :meth:`Template.render` does.
+
+            >>> mervalt.Engine().check("{{ name | upcse }}")[0].suggestion
+            'upcase'
+        """
+        text = _as_bytes(source, "the template source")
+        json_text = None if data is None else to_json(data)
+        report = _native.check_template(self._pointer, text, json_text)
+        return [Finding._from_json(entry) for entry in json.loads(report)]
+
     def __reduce__(self):
         return (_engine_for_config, (self._config,))
 
@@ -253,6 +299,16 @@ class Template:
     def source(self) -> Source:
         """The text the template was compiled from."""
         return self._source
+
+    @property
+    def variables(self) -> List[str]:
+        """The data paths the template reads, through its partials, in order of first use.
+
+        ``products``, ``products[].title``, ``shop.name``: loop variables,
+        plain aliases and include arguments are followed back to the data; a
+        path through a filter's result ends at the filter's input.
+        """
+        return [entry["path"] for entry in json.loads(_native.variables(self._pointer))]
 
     def render(self, data: Any = None) -> str:
         """Renders against ``data`` and returns the text.

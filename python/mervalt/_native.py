@@ -61,6 +61,10 @@ template_render = _declare("mervalt_template_render", c_int, TemplatePtr, c_void
                            POINTER(c_size_t), POINTER(ErrorPtr))
 engine_render = _declare("mervalt_engine_render", c_int, EnginePtr, c_char_p, c_size_t, c_void_p, c_size_t,
                          POINTER(c_void_p), POINTER(c_size_t), POINTER(ErrorPtr))
+check_source = _declare("mervalt_check", c_int, EnginePtr, c_char_p, c_size_t, c_void_p, c_size_t, POINTER(c_void_p),
+                        POINTER(c_size_t), POINTER(ErrorPtr))
+template_variables = _declare("mervalt_template_variables", c_int, TemplatePtr, POINTER(c_void_p), POINTER(c_size_t),
+                              POINTER(ErrorPtr))
 template_free = _declare("mervalt_template_free", None, TemplatePtr)
 output_free = _declare("mervalt_output_free", None, c_void_p, c_size_t)
 error_free = _declare("mervalt_error_free", None, ErrorPtr)
@@ -149,6 +153,29 @@ def render_source(engine: EnginePtr, source: bytes, json: Union[None, bytes, str
     if status != Status.OK:
         raise_error(status, error)
     return take_output(out, length, as_text)
+
+
+def check_template(engine: EnginePtr, source: bytes, json: Union[None, bytes, str]) -> str:
+    """The checker's report on ``source`` (a JSON text), with ``json`` as the data when given."""
+    out = c_void_p()
+    length = c_size_t()
+    error = ErrorPtr()
+    pointer, size = _json_argument(json)
+    status = check_source(engine, source, len(source), pointer, size, byref(out), byref(length), byref(error))
+    if status != Status.OK:
+        raise_error(status, error)
+    return take_output(out, length, True)
+
+
+def variables(template: TemplatePtr) -> str:
+    """The data paths a compiled template reads (a JSON text)."""
+    out = c_void_p()
+    length = c_size_t()
+    error = ErrorPtr()
+    status = template_variables(template, byref(out), byref(length), byref(error))
+    if status != Status.OK:
+        raise_error(status, error)
+    return take_output(out, length, True)
 
 
 def new_engine() -> EnginePtr:

@@ -234,3 +234,34 @@ def test_native_objects_are_freed_with_their_python_objects():
     assert finalizer.alive
     del template
     assert not finalizer.alive
+
+
+# ---- the template checker ----
+
+CHECKS = [
+    # source, data, expected (code, line, column, suggestion) in order
+    ("{{ name | upcse }}", None, [("unknown-filter", 1, 11, "upcase")]),
+    ("{{ x | truncate: 1, 2, 3 }}", None, [("filter-arguments", 1, 8, None)]),
+    ("{% assign unused = 1 %}{{ prodcts }}", {"products": []},
+     [("unused-assign", 1, 1, None), ("undefined-variable", 1, 27, "products")]),
+    ("{% for p in products %}{{ p.title }}{% endfor %}", {"products": []}, []),
+    ("{% if a %}\n{% endfor %}", None, [("syntax", 2, 4, None)]),
+]
+
+
+@pytest.mark.parametrize("source,data,expected", CHECKS)
+def test_check_finds_what_the_checker_reports(source, data, expected):
+    findings = mervalt.Engine().check(source, data)
+    assert [(f.code, f.line, f.column, f.suggestion) for f in findings] == expected
+    assert all(f.severity in ("warning", "error") for f in findings)
+
+
+def test_check_looks_into_the_engines_partials_and_variables_follow_them():
+    engine = mervalt.Engine(partials={"card": "{{ p.title | upcse }}"})
+    findings = engine.check("{% for p in products %}{% render 'card', p: p %}{% endfor %}")
+    assert [(f.code, f.partial) for f in findings] == [("unknown-filter", "card")]
+    assert "in partial 'card'" in str(findings[0])
+    page = engine.compile("{% for p in products %}{% render 'card', p: p %}{% endfor %}{{ shop.name }}")
+    assert page.variables == ["products", "products[]", "products[].title", "shop.name"]
+    with pytest.raises(TypeError):
+        engine.check("{{ x }}", {"x": object()})
