@@ -113,6 +113,13 @@ static_assert(
     }(),
     "the filter table must be sorted by name length");
 
+// The names alone, in the table's order.
+constexpr auto kFilterNames = [] {
+  std::array<std::string_view, kFilters.size()> names{};
+  for (std::size_t i = 0; i < kFilters.size(); ++i) names[i] = kFilters[i].name;
+  return names;
+}();
+
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
 // Length of the longest numeric prefix: sign, digits, one fraction, one
@@ -167,6 +174,8 @@ std::optional<double> readDecimal(std::string_view s) {
 }
 
 }  // namespace
+
+std::span<const std::string_view> filterNames() { return kFilterNames; }
 
 FilterFn findFilter(std::string_view name) {
   if (name.empty() || name.size() > kMaxNameLength) return nullptr;

@@ -16,6 +16,10 @@ namespace mervalt {
 // (exact, case-sensitive match). Unknown filters pass their input through.
 FilterFn findFilter(std::string_view name);
 
+// Every name of the filter table, for tools that write templates (the
+// structure-aware fuzz target).
+std::span<const std::string_view> filterNames();
+
 // Numeric view of a value: integers and floats as doubles, strings by their
 // longest numeric prefix, everything else 0.
 double textToNumber(const Value& v);
