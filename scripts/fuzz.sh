@@ -18,12 +18,13 @@ rm -rf "$work/seeds"
 mkdir -p "$work/artifacts"
 build/fuzz/fuzz/fuzz_seeds . "$work/seeds"
 
-# FUZZ_LIMITS, just above the library's own bounds (see the README's Limits):
-# a call holds at most 2 GiB (plus the sanitizer's shadow and quarantine and
-# the fuzzer's own memory), no single allocation exceeds it, and the slowest
-# input within the work bound takes about 20 s here for fuzz_render's two
-# renders. MERVALT_FUZZ_MAX_SECONDS in fuzz/CMakeLists.txt is the same time.
-limits=(-timeout=30 -rss_limit_mb=2560 -malloc_limit_mb=2049)
+# FUZZ_LIMITS, above the bounds the targets render within (kFuzzBounds in
+# fuzz/fuzz_check.h): a render holds at most 4 MiB, so no single allocation
+# comes near 32 MiB; the process (the sanitizer's shadow and quarantine, the
+# fuzzer's corpus and tables) peaks at about 450 MB; the slowest input takes
+# about 15 ms for its two renders, so one that runs 2 s hangs.
+# MERVALT_FUZZ_MAX_SECONDS in fuzz/CMakeLists.txt is the same time.
+limits=(-timeout=2 -rss_limit_mb=1024 -malloc_limit_mb=32)
 
 # Runs one target; its summary or, on failure, the end of its log and where
 # the failing input was saved.
