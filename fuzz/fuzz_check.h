@@ -48,8 +48,8 @@ struct Outcome {
   std::size_t peak = 0;
 
   bool sameAs(const Outcome& o, bool comparePeak) const {
-    return end == o.end && text == o.text && stats.work == o.stats.work &&
-           stats.iterations == o.stats.iterations && (!comparePeak || peak == o.peak);
+    return end == o.end && text == o.text && stats.work == o.stats.work && stats.iterations == o.stats.iterations &&
+           (!comparePeak || peak == o.peak);
   }
 };
 

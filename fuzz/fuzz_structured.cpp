@@ -12,6 +12,7 @@
 // With MERVALT_FUZZ_SHOW set in the environment, each input's template and
 // document are written to standard error before they are rendered (for
 // reading a saved input with the replay program).
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -33,9 +34,9 @@ constexpr std::string_view kKeys[] = {"a",     "b",    "n",  "s", "name",      "
                                       "items", "user", "id", "k", "available", "list",  "x"};
 
 // Members that only some values have: loop objects, sizes, ends.
-constexpr std::string_view kMembers[] = {"size",   "first",      "last",    "index",   "index0",
-                                         "rindex", "rindex0",    "length",  "name",    "parentloop",
-                                         "col",    "col0",       "row",     "col_first", "col_last"};
+constexpr std::string_view kMembers[] = {"size",   "first",   "last",   "index",     "index0",
+                                         "rindex", "rindex0", "length", "name",      "parentloop",
+                                         "col",    "col0",    "row",    "col_first", "col_last"};
 
 // Texts for string values, literal arguments and raw blocks: words, lists,
 // markup and entities, dates and formats, base64, numbers written as text,
@@ -80,13 +81,27 @@ constexpr std::string_view kTexts[] = {
 
 // Text between tags: mostly whitespace and markup, for whitespace control
 // and the blank-block rule.
-constexpr std::string_view kTextNodes[] = {" ", "\n", "  \n  ", "x", "Hello ", ", ", "<li>", "</li>\n", "\t", "\xc3\xa9"};
+constexpr std::string_view kTextNodes[] = {" ",  "\n",   "  \n  ",  "x",  "Hello ",
+                                           ", ", "<li>", "</li>\n", "\t", "\xc3\xa9"};
 
-constexpr std::string_view kIntegers[] = {"0",   "1",  "2",       "3",        "5",
-                                          "10",  "-1", "-3",      "100",      "1000000",
-                                          "42",  "7",  "1458000000", "9007199254740993", "-9223372036854775808",
+constexpr std::string_view kIntegers[] = {"0",
+                                          "1",
+                                          "2",
+                                          "3",
+                                          "5",
+                                          "10",
+                                          "-1",
+                                          "-3",
+                                          "100",
+                                          "1000000",
+                                          "42",
+                                          "7",
+                                          "1458000000",
+                                          "9007199254740993",
+                                          "-9223372036854775808",
                                           "18446744073709551616"};
-constexpr std::string_view kFloats[] = {"0.5", "1.5", "-2.25", "3.0", "0.1", "100.0", "-0.0", "123.456", "1e3", "1e308"};
+constexpr std::string_view kFloats[] = {"0.5",   "1.5",  "-2.25",   "3.0", "0.1",
+                                        "100.0", "-0.0", "123.456", "1e3", "1e308"};
 // Arguments of the date filter.
 constexpr std::string_view kFormats[] = {"%Y-%m-%d %H:%M:%S", "%a %b %e %y %s %%", "%d/%m", "%Q %", "%B %-d"};
 
@@ -662,9 +677,7 @@ class DocumentWriter {
       case 1: out += c_.flag() ? "true" : "false"; return;
       case 2: out += c_.pick(kIntegers); return;
       case 3: out += c_.pick(kFloats); return;
-      case 4:
-        appendJsonString(out, c_.rarely(4) ? c_.raw(12) : c_.pick(kTexts));
-        return;
+      case 4: appendJsonString(out, c_.rarely(4) ? c_.raw(12) : c_.pick(kTexts)); return;
       case 5:
       case 6: {
         out += '[';
@@ -711,9 +724,7 @@ class DocumentWriter {
         return;
       case 4: out += "{\"_mervalt_symbol\": true, \"name\": \"sym\"}"; return;
       case 5: out += "{\"_mervalt_has_symbol_keys\": true, \":a\": 1, \"b\": \"two\"}"; return;
-      default:
-        out += "{\"_mervalt_has_hash_keys\": true, \"_mervalt_hash_key:{\\\"a\\\"=>1}\": 2, \"k\": [3]}";
-        return;
+      default: out += "{\"_mervalt_has_hash_keys\": true, \"_mervalt_hash_key:{\\\"a\\\"=>1}\": 2, \"k\": [3]}"; return;
     }
   }
 
