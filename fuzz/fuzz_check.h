@@ -19,21 +19,21 @@ namespace mervalt::fuzzing {
 // The bounds of every fuzzed render, far below a call's own, so that no
 // input takes more than a few milliseconds under ASan and the fuzzer spends
 // its time on many small inputs rather than on a few slow ones. A unit of
-// work costs from about 50 ns to 1.5 us under ASan: the slowest are the
+// work costs from about 50 ns to 0.7 us under ASan: the slowest are the
 // elements of a sort_natural, whose comparisons grow faster than the units
-// it is charged. Measured worst cases, per render:
-// - work 5,000: sort_natural of a 5,000-integer range about 6 ms (10,000
-//   would double it); a date parsed in a loop about 2 ms. A realistic page
-//   costs about 140 units per record shown (the benchmark catalogue), the
-//   example products page 901, so a document of the size the fuzzer makes
-//   (a few KiB, some 30 records) still renders whole.
-// - iterations 5,000: a loop with an empty body costs iterations, not work,
-//   about 0.4 us each in a tablerow; 5,000 still exceed any loop over the
-//   records a small document holds.
+// it is charged. The slowest renders within these bounds, under ASan:
+// - work 5,000: sort_natural of a 5,000-integer range, about 3.5 ms (twice
+//   that with twice the bound); a date parsed in a loop, 1 ms. A realistic
+//   page costs about 140 units per record shown (the benchmark catalogue),
+//   the example products page 901, so a document of the size the fuzzer
+//   writes (a few KiB, some 30 records) still renders whole.
+// - iterations 5,000: a loop with an empty body costs iterations, not work;
+//   5,000 cells of a tablerow take about 2 ms, and 5,000 still exceed any
+//   loop over the records of a small document.
 // - memory 4 MiB: a render of a small input holds under 1 MiB; one filter,
 //   whose work is charged only once it returns, can still build a 4 MiB
 //   text (a replace of every byte of a 2,000-byte text by itself), about
-//   5 ms.
+//   4 ms.
 // - output 256 KiB: far above a realistic page from a small input, and
 //   reached at little cost.
 inline constexpr LimitSettings kFuzzBounds{

@@ -26,8 +26,8 @@ mkdir -p "${targets[@]/#/$work/seeds/}"
 # FUZZ_LIMITS, above the bounds the targets render within (kFuzzBounds in
 # fuzz/fuzz_check.h): a render holds at most 4 MiB, so no single allocation
 # comes near 32 MiB; the process (the sanitizer's shadow and quarantine, the
-# fuzzer's corpus and tables) peaks at about 450 MB; the slowest input takes
-# about 15 ms for its two renders, so one that runs 2 s hangs.
+# fuzzer's corpus and tables) peaks at about 500 MB; the slowest input takes
+# about 8 ms for its two renders, so one that runs 2 s hangs.
 # MERVALT_FUZZ_MAX_SECONDS in fuzz/CMakeLists.txt is the same time.
 limits=(-timeout=2 -rss_limit_mb=1024 -malloc_limit_mb=32)
 
