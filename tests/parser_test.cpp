@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -304,6 +305,13 @@ TEST(Parser, FiltersAreLookedUpOnce) {
   EXPECT_EQ(out.children[1].filter, findFilter("upcase"));
   EXPECT_NE(out.children[1].filter, nullptr);
   EXPECT_EQ(out.children[2].filter, nullptr);
+}
+
+// The structure-aware fuzz target writes filters from this list.
+TEST(Parser, EveryListedFilterNameIsFound) {
+  std::span<const std::string_view> names = filterNames();
+  EXPECT_EQ(names.size(), 63u);
+  for (std::string_view name : names) EXPECT_NE(findFilter(name), nullptr) << name;
 }
 
 // ---- the nesting bound ----
