@@ -7,7 +7,7 @@
 #   asan      the test suite under AddressSanitizer + UndefinedBehaviorSanitizer
 #   tsan      16 threads rendering every case file, the example and the
 #             benchmark workloads under ThreadSanitizer
-#   fuzz      each fuzz target for 60 s (scripts/fuzz.sh)
+#   fuzz      each fuzz target for 45 s, two at a time (scripts/fuzz.sh)
 #   coverage  the test suite with coverage counters, and the report of src/
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -41,5 +41,5 @@ stage release cmake --workflow --preset release
 stage python bash scripts/test-python.sh
 stage asan cmake --workflow --preset asan
 stage tsan cmake --workflow --preset tsan
-stage fuzz bash scripts/fuzz.sh 60
+stage fuzz bash scripts/fuzz.sh 45
 stage coverage bash scripts/coverage.sh

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <pthread.h>
 
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -341,6 +342,13 @@ TEST(Parser, FiltersAreLookedUpOnce) {
   EXPECT_EQ(out.children[1].filter.id, findFilterId("upcase"));
   EXPECT_NE(out.children[1].filter.id, kUnknownFilter);
   EXPECT_EQ(out.children[2].filter.id, kUnknownFilter);
+}
+
+// The structure-aware fuzz target writes filters from this list.
+TEST(Parser, EveryListedFilterNameIsFound) {
+  std::span<const std::string_view> names = filterNames();
+  EXPECT_EQ(names.size(), 63u);
+  for (std::size_t i = 0; i < names.size(); ++i) EXPECT_EQ(findFilterId(names[i]), i) << names[i];
 }
 
 // ---- the nesting bound ----

@@ -6,6 +6,7 @@
 #include <span>
 #include <string_view>
 
+#include "filters/filter_table.h"
 #include "filters/filters.h"
 #include "parse/node.h"
 #include "render/renderer.h"
