@@ -1,0 +1,55 @@
+#!/usr/bin/env bash
+# batch_bench.sh: throughput and peak memory of `mervalt --each` on 1 and 2
+# threads, over 10,000 and 100,000 generated product records.
+# Usage: bench/batch_bench.sh [MERVALT] [REPETITIONS]   (default build/release/mervalt, 7)
+# Needs python3 and GNU time (Debian package time) for the peak RSS. The -o
+# run writes into /dev/shm when there is one: on a disk it measures the disk.
+set -euo pipefail
+[ -x /usr/bin/time ] || { echo "needs GNU time: apt-get install time" >&2; exit 2; }
+here=$(cd "$(dirname "$0")" && pwd)
+cli=$(realpath "${1:-$here/../build/release/mervalt}")
+reps=${2:-7}
+work=$(mktemp -d)
+pages=$(mktemp -d -p "$([ -d /dev/shm ] && echo /dev/shm || echo "$work")")
+trap 'rm -rf "$work" "$pages"' EXIT
+
+for n in 10000 100000; do
+  awk -v n=$n -f "$here/batch/gen_records.awk" > "$work/records-$n.ndjson"
+done
+
+echo "machine: $(nproc) cores; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+# One line per configuration: median wall time, the ratio to one thread, and
+# the largest peak RSS of the runs. The runs of each configuration interleave.
+python3 - "$cli" "$reps" "$work" "$here/batch/card.liquid" "$pages" <<'PY'
+import os, shutil, statistics, subprocess, sys, time
+cli, reps, work, template, pages = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
+
+# Wall time around the run; peak RSS in KiB from GNU time, whose own small
+# image is all that the child's high-water mark holds from before the exec.
+def run(args, out):
+    shutil.rmtree(os.path.join(pages, "p"), ignore_errors=True)
+    rss = os.path.join(work, "rss")
+    start = time.perf_counter()
+    with open(out, "wb") as sink:
+        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss, cli] + args, stdout=sink,
+                       stderr=subprocess.DEVNULL, cwd=work, check=True)
+    elapsed = time.perf_counter() - start
+    with open(rss) as f:
+        return elapsed, int(f.read().split()[-1])
+
+def measure(name, n, extra, out):
+    times, rss = {1: [], 2: []}, {1: 0, 2: 0}
+    for _ in range(reps):
+        for j in (1, 2):
+            t, m = run(["--each", f"records-{n}.ndjson", "-j", str(j)] + extra + [template], out)
+            times[j].append(t)
+            rss[j] = max(rss[j], m)
+    one, two = statistics.median(times[1]), statistics.median(times[2])
+    print(f"{name:<22} {n:>7,} records  -j 1 {one*1000:7.0f} ms ({n/one:>9,.0f}/s, {rss[1]/1024:5.1f} MiB)"
+          f"  -j 2 {two*1000:7.0f} ms ({rss[2]/1024:5.1f} MiB)  ratio {one/two:.2f}")
+
+for n in (10000, 100000):
+    measure("standard output", n, [], os.path.join(work, "out.html"))
+measure("-o one file a record", 10000, ["-o", os.path.join(pages, "p", "{{ id }}.html")], os.devnull)
+PY
+echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
