@@ -2,6 +2,7 @@
 // rendered against it, what failed reported by line, and the summary.
 #include "cli_batch.h"
 
+#include <sched.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -176,8 +177,11 @@ bool showProgress(const BatchOptions& o) {
   return ::isatty(STDERR_FILENO) && !(toStandardOutput && ::isatty(STDOUT_FILENO));
 }
 
+// By default one thread per core that the process may run on.
 unsigned threadCount(const BatchOptions& o) {
   if (o.jobs) return o.jobs;
+  cpu_set_t cores;
+  if (::sched_getaffinity(0, sizeof cores, &cores) == 0) return std::max(1, CPU_COUNT(&cores));
   return std::max(1u, std::thread::hardware_concurrency());
 }
 
