@@ -18,8 +18,9 @@ for n in 10000 100000; do
 done
 
 echo "machine: $(nproc) cores; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-# One line per configuration: median wall time, the ratio to one thread, and
-# the largest peak RSS of the runs. The runs of each configuration interleave.
+# One line per configuration: median wall time, records a second, median CPU
+# time (user and system), the largest peak RSS of the runs, and the ratio of
+# the wall times. The runs of 1 and 2 threads interleave.
 python3 - "$cli" "$reps" "$work" "$here/batch/card.liquid" "$pages" <<'PY'
 import os, shutil, statistics, subprocess, sys, time
 cli, reps, work, template, pages = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.argv[4], sys.argv[5]
@@ -31,22 +32,25 @@ def run(args, out):
     rss = os.path.join(work, "rss")
     start = time.perf_counter()
     with open(out, "wb") as sink:
-        subprocess.run(["/usr/bin/time", "-f", "%M", "-o", rss, cli] + args, stdout=sink,
+        subprocess.run(["/usr/bin/time", "-f", "%M %U %S", "-o", rss, cli] + args, stdout=sink,
                        stderr=subprocess.DEVNULL, cwd=work, check=True)
     elapsed = time.perf_counter() - start
     with open(rss) as f:
-        return elapsed, int(f.read().split()[-1])
+        peak, user, system = f.read().split()[-3:]
+    return elapsed, int(peak), float(user) + float(system)
 
 def measure(name, n, extra, out):
-    times, rss = {1: [], 2: []}, {1: 0, 2: 0}
+    times, rss, cpu = {1: [], 2: []}, {1: 0, 2: 0}, {1: [], 2: []}
     for _ in range(reps):
         for j in (1, 2):
-            t, m = run(["--each", f"records-{n}.ndjson", "-j", str(j)] + extra + [template], out)
+            t, m, c = run(["--each", f"records-{n}.ndjson", "-j", str(j)] + extra + [template], out)
             times[j].append(t)
+            cpu[j].append(c)
             rss[j] = max(rss[j], m)
     one, two = statistics.median(times[1]), statistics.median(times[2])
-    print(f"{name:<22} {n:>7,} records  -j 1 {one*1000:7.0f} ms ({n/one:>9,.0f}/s, {rss[1]/1024:5.1f} MiB)"
-          f"  -j 2 {two*1000:7.0f} ms ({rss[2]/1024:5.1f} MiB)  ratio {one/two:.2f}")
+    print(f"{name:<21} {n:>7,}  -j 1 {one*1000:6.0f} ms {n/one:>8,.0f}/s cpu {statistics.median(cpu[1]):5.2f} s"
+          f" {rss[1]/1024:5.1f} MiB | -j 2 {two*1000:6.0f} ms cpu {statistics.median(cpu[2]):5.2f} s"
+          f" {rss[2]/1024:5.1f} MiB | ratio {one/two:.2f}")
 
 for n in (10000, 100000):
     measure("standard output", n, [], os.path.join(work, "out.html"))

@@ -3,6 +3,7 @@
 #include "cli_pipeline.h"
 
 #include <cstdlib>
+#include <exception>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -79,6 +80,8 @@ void Pipeline::serve() {
     }
   } catch (const std::bad_alloc&) {
     stop("out of memory");
+  } catch (const std::exception& e) {  // a stage's own trouble (a mutex, a thread): the run cannot go on
+    stop(e.what());
   }
 }
 
