@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# batch_bench.sh: throughput and peak memory of `mervalt --each` on 1 and 2
-# threads, over 10,000 and 100,000 generated product records.
+# batch_bench.sh: throughput and peak memory of `mervalt --each` on 1 and 2 threads.
+# Over 10,000 and 100,000 generated product records of about 370 bytes.
 # Usage: bench/batch_bench.sh [MERVALT] [REPETITIONS]   (default build/release/mervalt, 7)
 # Needs python3 and GNU time (Debian package time) for the peak RSS. The -o
 # run writes into /dev/shm when there is one: on a disk it measures the disk.

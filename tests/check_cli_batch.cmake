@@ -1,6 +1,4 @@
-# check_cli_batch.cmake: mervalt --each: output equal to single renders, the
-# order across threads, failed records and the summary, -o names and their
-# refusals, --partials, and the progress line through a pseudo-terminal.
+# check_cli_batch.cmake: mervalt --each: output, order, failures, -o names, --partials and progress.
 # Usage: cmake -DCLI=<mervalt> -DWORK=<scratch dir> -P check_cli_batch.cmake
 file(REMOVE_RECURSE "${WORK}")
 file(MAKE_DIRECTORY "${WORK}")

@@ -1,5 +1,4 @@
-// cli_batch.cpp: `mervalt --each`: the template compiled once, every record
-// rendered against it, what failed reported by line, and the summary.
+// cli_batch.cpp: `mervalt --each`: compile once, render every record, report failures and the summary.
 #include "cli_batch.h"
 
 #include <sched.h>

@@ -1,5 +1,4 @@
-// cli_batch.h: `mervalt --each RECORDS TEMPLATE`, one template rendered
-// against every line of an NDJSON file.
+// cli_batch.h: `mervalt --each RECORDS TEMPLATE`, a template rendered against every line of an NDJSON file.
 #pragma once
 
 #include <optional>

@@ -1,5 +1,4 @@
-// cli_output_names.cpp: the rules for the files that records name through an
-// -o pattern, and writing them inside the folder the user chose.
+// cli_output_names.cpp: the names records give their -o files, and writing them inside the output folder.
 #include "cli_output_names.h"
 
 #include <sys/stat.h>

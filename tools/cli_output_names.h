@@ -1,6 +1,4 @@
-// cli_output_names.h: the rules for the files that records name through an
-// -o pattern: which folder they go in, which names are refused, and writing
-// a file there without leaving that folder.
+// cli_output_names.h: the names records give their -o files: their folder, refusals, and writing inside it.
 #pragma once
 
 #include <cstdint>

@@ -1,5 +1,4 @@
-// cli_pipeline.cpp: the threads of a run over many records, and the order
-// and number of the batches between them.
+// cli_pipeline.cpp: the threads of a batch run, and the order and number of batches between them.
 #include "cli_pipeline.h"
 
 #include <cstdlib>

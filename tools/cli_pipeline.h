@@ -1,6 +1,4 @@
-// cli_pipeline.h: batches of records rendered on several threads, their
-// results handed on in input order, with a bounded number of batches in
-// flight so that memory stays flat however many records there are.
+// cli_pipeline.h: batches of records rendered on several threads and handed on in input order.
 #pragma once
 
 #include <condition_variable>
@@ -99,6 +97,9 @@ class InOrder {
   bool passing_ = false;
 };
 
+// The reader (the calling thread) hands batches to the threads; a bounded
+// number of batches is in flight, read and not yet reported, so that memory
+// stays flat however many records there are.
 class Pipeline {
  public:
   // `threads` threads render; `stages` outlives the pipeline.

@@ -1,5 +1,4 @@
-// cli_progress.h: the line on standard error that tells how far a run over
-// many records has come, and the messages written around it.
+// cli_progress.h: the progress line of a batch run on standard error, and the messages around it.
 #pragma once
 
 #include <chrono>

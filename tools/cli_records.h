@@ -1,5 +1,4 @@
-// cli_records.h: the records of an NDJSON file, one JSON document a line,
-// read in batches that a render can read in place.
+// cli_records.h: the records of an NDJSON file, read in batches that a render reads in place.
 #pragma once
 
 #include <cstddef>
