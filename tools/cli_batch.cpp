@@ -131,7 +131,6 @@ bool emitOutput(Work& work, std::string& error) {
     error = "cannot write the output: " + error;
     return false;
   }
-  std::string().swap(work.output);
   return true;
 }
 

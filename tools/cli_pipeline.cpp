@@ -12,6 +12,17 @@ namespace mervalt::cli {
 
 void Rendered::Free::operator()(char* p) const { std::free(p); }
 
+void Work::recycle() {
+  constexpr std::size_t kKeptBytes = std::size_t{1} << 20;
+  for (std::string* buffer : {&input.bytes, &output}) {
+    if (buffer->capacity() > kKeptBytes) std::string().swap(*buffer);
+    buffer->clear();
+  }
+  input.records.clear();
+  files.clear();
+  failures.clear();
+}
+
 // Two batches a thread keeps every thread busy while the earliest batch
 // is still rendering, and bounds what is held to a few batches a thread.
 Pipeline::Pipeline(const Stages& stages, unsigned threads)
@@ -30,7 +41,7 @@ bool Pipeline::run(RecordReader& reader, const std::string& recordsName, std::st
   }
   uint64_t records = 0;
   for (uint64_t index = 0; !stopped(); ++index) {
-    auto work = std::make_unique<Work>();
+    std::unique_ptr<Work> work = spareOrNew();
     std::string readError;
     if (!reader.next(work->input, readError)) {
       if (!readError.empty()) stop("cannot read '" + recordsName + "': " + readError);
@@ -50,6 +61,14 @@ bool Pipeline::run(RecordReader& reader, const std::string& recordsName, std::st
   std::lock_guard lock(mutex_);
   error = error_;
   return !stopped_;
+}
+
+std::unique_ptr<Work> Pipeline::spareOrNew() {
+  std::lock_guard lock(mutex_);
+  if (spare_.empty()) return std::make_unique<Work>();
+  std::unique_ptr<Work> work = std::move(spare_.back());
+  spare_.pop_back();
+  return work;
 }
 
 // Waits for room in the window, then hands the batch to the threads.
@@ -112,8 +131,9 @@ void Pipeline::emitted(std::unique_ptr<Work> work) {
 void Pipeline::reported(std::unique_ptr<Work> work) {
   if (stopped()) return;
   stages_.report(*work);
-  work.reset();
+  work->recycle();
   std::lock_guard lock(mutex_);
+  spare_.push_back(std::move(work));
   --inFlight_;
   changed_.notify_all();
 }

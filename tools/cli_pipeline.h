@@ -52,6 +52,11 @@ struct Work {
   std::string output;             // without -o: the results, in order
   std::vector<OutputFile> files;  // with -o
   std::vector<Failure> failures;
+
+  // Empties the work for another batch. It keeps its buffers, unless they
+  // grew large, so that batches do not fault fresh pages in one after
+  // another.
+  void recycle();
 };
 
 // What happens to each batch, in this order.
@@ -119,6 +124,7 @@ class Pipeline {
   void emitted(std::unique_ptr<Work> work);
   void reported(std::unique_ptr<Work> work);
   bool admit(std::unique_ptr<Work> work);
+  std::unique_ptr<Work> spareOrNew();
   void stop(const std::string& why);
   bool stopped();
 
@@ -128,6 +134,7 @@ class Pipeline {
   std::mutex mutex_;
   std::condition_variable changed_;
   std::deque<std::unique_ptr<Work>> toRender_, toWrite_;
+  std::vector<std::unique_ptr<Work>> spare_;  // reported, to be filled again
   std::size_t inFlight_ = 0;
   bool allRead_ = false;
   bool stopped_ = false;
