@@ -39,18 +39,28 @@ def run(args, out):
         peak, user, system = f.read().split()[-3:]
     return elapsed, int(peak), float(user) + float(system)
 
+# The CPU time the whole machine spent, in seconds (/proc/stat counts in
+# hundredths): what others spent during a run is that less the run's own.
+def machine_busy():
+    with open("/proc/stat") as f:
+        fields = [int(x) for x in f.readline().split()[1:8]]
+    return (sum(fields) - fields[3] - fields[4]) / 100
+
 def measure(name, n, extra, out):
     times, rss, cpu = {1: [], 2: []}, {1: 0, 2: 0}, {1: [], 2: []}
+    busy, wall, ours = machine_busy(), 0, 0
     for _ in range(reps):
         for j in (1, 2):
             t, m, c = run(["--each", f"records-{n}.ndjson", "-j", str(j)] + extra + [template], out)
             times[j].append(t)
             cpu[j].append(c)
             rss[j] = max(rss[j], m)
+            wall, ours = wall + t, ours + c
+    others = max(0, machine_busy() - busy - ours) / wall
     one, two = statistics.median(times[1]), statistics.median(times[2])
     print(f"{name:<21} {n:>7,}  -j 1 {one*1000:6.0f} ms {n/one:>8,.0f}/s cpu {statistics.median(cpu[1]):5.2f} s"
           f" {rss[1]/1024:5.1f} MiB | -j 2 {two*1000:6.0f} ms cpu {statistics.median(cpu[2]):5.2f} s"
-          f" {rss[2]/1024:5.1f} MiB | ratio {one/two:.2f}")
+          f" {rss[2]/1024:5.1f} MiB | ratio {one/two:.2f} | others used {others:.2f} cores")
 
 for n in (10000, 100000):
     measure("standard output", n, [], os.path.join(work, "out.html"))
