@@ -16,6 +16,8 @@ trap 'rm -rf "$work" "$pages"' EXIT
 for n in 10000 100000; do
   awk -v n=$n -f "$here/batch/gen_records.awk" > "$work/records-$n.ndjson"
 done
+head -n 50000 "$work/records-100000.ndjson" > "$work/half-1.ndjson"
+tail -n 50000 "$work/records-100000.ndjson" > "$work/half-2.ndjson"
 
 echo "machine: $(nproc) cores; load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
 # One line per configuration: median wall time, records a second, median CPU
@@ -62,8 +64,27 @@ def measure(name, n, extra, out):
           f" {rss[1]/1024:5.1f} MiB | -j 2 {two*1000:6.0f} ms cpu {statistics.median(cpu[2]):5.2f} s"
           f" {rss[2]/1024:5.1f} MiB | ratio {one/two:.2f} | others used {others:.2f} cores")
 
+# What the machine itself gives two threads: two processes of one thread,
+# half the records each, against one process of one thread over all of them.
+def ceiling():
+    one, two = [], []
+    args = lambda f: [cli, "--each", f, "-j", "1", template]
+    for _ in range(reps):
+        start = time.perf_counter()
+        subprocess.run(args("records-100000.ndjson"), cwd=work, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        one.append(time.perf_counter() - start)
+        start = time.perf_counter()
+        procs = [subprocess.Popen(args(f"half-{i}.ndjson"), cwd=work, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL) for i in (1, 2)]
+        for p in procs:
+            p.wait()
+        two.append(time.perf_counter() - start)
+    a, b = statistics.median(one), statistics.median(two)
+    print(f"two processes of -j 1 on half each: {b*1000:.0f} ms against {a*1000:.0f} ms, ratio {a/b:.2f}")
+
 for n in (10000, 100000):
     measure("standard output", n, [], os.path.join(work, "out.html"))
+ceiling()
 measure("-o one file a record", 10000, ["-o", os.path.join(pages, "p", "{{ id }}.html")], os.devnull)
 PY
 echo "load average after: $(cut -d' ' -f1-3 /proc/loadavg)"
