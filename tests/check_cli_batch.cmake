@@ -45,13 +45,15 @@ foreach(jobs 1 3)
               "^${failures}mervalt: 4 of 6 records rendered, 2 failed\n$")
 endforeach()
 
-# Many batches on several threads: the same bytes and messages as one thread.
+# Many batches (of about 128 KiB) on several threads: the same bytes and
+# messages as one thread.
+string(REPEAT "-" 200 pad)
 set(many "")
 foreach(i RANGE 1 3000)
   if(i EQUAL 1234 OR i EQUAL 2999)
     string(APPEND many "{\"name\": \"r${i}\",\n")
   else()
-    string(APPEND many "{\"name\": \"r${i}\", \"n\": ${i}}\n")
+    string(APPEND many "{\"name\": \"r${i}\", \"n\": ${i}, \"pad\": \"${pad}\"}\n")
   endif()
 endforeach()
 file(WRITE "${WORK}/many.ndjson" "${many}")

@@ -15,15 +15,8 @@
 namespace mervalt::cli {
 namespace {
 
-constexpr std::size_t kReadBytes = std::size_t{64} << 10;
-
 bool isBlank(std::string_view line) {
   return line.find_first_not_of(" \t") == std::string_view::npos;
-}
-
-bool isFull(const RecordBatch& batch, std::size_t taken) {
-  return batch.records.size() >= RecordReader::kBatchRecords ||
-         (!batch.records.empty() && taken >= RecordReader::kBatchBytes);
 }
 
 }  // namespace
@@ -55,7 +48,7 @@ RecordReader::~RecordReader() {
 // Appends what the next read gives; a long line is read in growing steps.
 bool RecordReader::fill(std::string& bytes, std::string& error) {
   std::size_t old = bytes.size();
-  std::size_t step = std::max(kReadBytes, old);
+  std::size_t step = std::max(kBatchBytes, old);
   bytes.resize(old + step);
   ssize_t n;
   do {
@@ -70,42 +63,48 @@ bool RecordReader::fill(std::string& bytes, std::string& error) {
   return true;
 }
 
-bool RecordReader::next(RecordBatch& batch, std::string& error) {
-  batch.bytes.clear();
-  batch.records.clear();
-  batch.bytes.swap(carry_);
-  std::size_t taken = 0;    // the end of the lines taken
-  std::size_t scanned = 0;  // no line feed before this offset after `taken`
-  auto take = [&](std::size_t end) {
-    std::size_t size = end - taken;
-    if (size > 0 && batch.bytes[end - 1] == '\r') --size;
-    ++line_;
-    if (!isBlank(std::string_view(batch.bytes).substr(taken, size))) batch.records.push_back({taken, size, line_});
-  };
-  while (!isFull(batch, taken)) {
-    std::size_t feed = batch.bytes.find('\n', std::max(taken, scanned));
-    if (feed != std::string::npos) {
-      take(feed);
-      taken = feed + 1;
-      continue;
-    }
-    if (atEnd_) {
-      if (taken < batch.bytes.size()) take(batch.bytes.size());
-      taken = batch.bytes.size();
-      break;
-    }
-    if (batch.records.empty() && taken > 0) {  // only blank lines so far: keep none of them
-      batch.bytes.erase(0, taken);
-      consumed_ += taken;
-      taken = 0;
-    }
-    scanned = batch.bytes.size();
-    if (!fill(batch.bytes, error)) return false;
+// Reads until `bytes` holds kBatchBytes and a line feed, or the whole rest
+// of the file; the end of its whole lines.
+std::optional<std::size_t> RecordReader::readLines(std::string& bytes, std::string& error) {
+  std::size_t end = bytes.empty() ? 0 : bytes.rfind('\n') + 1;  // 0 when there is none
+  while (!atEnd_ && (end == 0 || bytes.size() < kBatchBytes)) {
+    std::size_t searched = bytes.size();
+    if (!fill(bytes, error)) return std::nullopt;
+    std::size_t feed = std::string_view(bytes).substr(searched).rfind('\n');
+    if (feed != std::string_view::npos) end = searched + feed + 1;
   }
-  carry_.assign(batch.bytes, taken, std::string::npos);
-  batch.bytes.resize(taken);
+  return atEnd_ ? bytes.size() : end;
+}
+
+// The records of the lines before `end`.
+void RecordReader::split(RecordBatch& batch, std::size_t end) {
+  std::string_view lines = std::string_view(batch.bytes).substr(0, end);
+  for (std::size_t start = 0; start < end;) {
+    std::size_t feed = std::min(lines.find('\n', start), end);
+    std::size_t size = feed - start;
+    if (size > 0 && lines[feed - 1] == '\r') --size;
+    ++line_;
+    if (!isBlank(lines.substr(start, size))) batch.records.push_back({start, size, line_});
+    start = feed + 1;
+  }
+}
+
+bool RecordReader::next(RecordBatch& batch, std::string& error) {
+  batch.records.clear();
+  std::size_t end = 0;
+  // A stretch of blank lines makes no batch: go on to the next records.
+  while (batch.records.empty() && !(atEnd_ && carry_.empty())) {
+    batch.bytes.clear();
+    batch.bytes.swap(carry_);
+    std::optional<std::size_t> lines = readLines(batch.bytes, error);
+    if (!lines) return false;
+    end = *lines;
+    split(batch, end);
+    carry_.assign(batch.bytes, end, std::string::npos);
+    consumed_ += end;
+  }
+  batch.bytes.resize(end);
   batch.bytes.append(kJsonPadding, ' ');
-  consumed_ += taken;
   batch.fileOffset = consumed_;
   return !batch.records.empty();
 }

@@ -30,10 +30,9 @@ struct RecordBatch {
 
 class RecordReader {
  public:
-  // A batch closes at this many records, or at the end of the line that
-  // reaches this many bytes: small records travel many to a batch, and a
-  // batch of large ones stays small.
-  static constexpr std::size_t kBatchRecords = 128;
+  // A batch holds the whole lines of about this many bytes (at least one
+  // line): small records travel many to a batch, large ones few, and only
+  // the start of a line is ever copied from one batch to the next.
   static constexpr std::size_t kBatchBytes = std::size_t{128} << 10;
 
   // Opens `path` ("-" is standard input); nothing after setting `error`.
@@ -53,7 +52,8 @@ class RecordReader {
  private:
   explicit RecordReader(int fd, std::optional<uint64_t> size) : fd_(fd), fileSize_(size) {}
   bool fill(std::string& bytes, std::string& error);
-  std::size_t cutLines(RecordBatch& batch, std::size_t& scanned);
+  std::optional<std::size_t> readLines(std::string& bytes, std::string& error);
+  void split(RecordBatch& batch, std::size_t end);
 
   int fd_;
   std::optional<uint64_t> fileSize_;
