@@ -39,6 +39,15 @@ std::optional<std::string> readFile(const std::string& path, std::string& error,
   return bytes;
 }
 
+std::string inputName(const std::string& path) { return path == "-" ? "<stdin>" : path; }
+
+std::optional<std::string> readInput(const std::string& path, std::size_t spare) {
+  std::string error;
+  std::optional<std::string> bytes = readFile(path, error, spare);
+  if (!bytes) std::fprintf(stderr, "mervalt: cannot read '%s': %s\n", inputName(path).c_str(), error.c_str());
+  return bytes;
+}
+
 namespace {
 
 bool writeAll(int fd, std::string_view bytes) {

@@ -12,6 +12,12 @@ namespace mervalt::cli {
 // returns nothing.
 std::optional<std::string> readFile(const std::string& path, std::string& error, std::size_t spare = 0);
 
+// How messages name an input: its path, or "<stdin>" for "-".
+std::string inputName(const std::string& path);
+
+// readFile, saying on standard error why it failed.
+std::optional<std::string> readInput(const std::string& path, std::size_t spare = 0);
+
 // Writes `bytes` to standard output.
 bool writeStandardOutput(std::string_view bytes, std::string& error);
 

@@ -47,6 +47,27 @@ std::string describeRenderFailure(const Sources& sources) {
   }
 }
 
+std::string describeRecordFailure(const std::string& recordsName, uint64_t line) {
+  std::string about = recordsName + ":" + std::to_string(line) + ": error: ";
+  try {
+    throw;
+  } catch (const DataError& e) {
+    return recordsName + ":" + std::to_string(line) + ":" + std::to_string(e.problem.column) + ": error: " +
+           e.problem.message;
+  } catch (const ParseError& e) {
+    // Only the data's partials are parsed during a render.
+    return about + "in partial '" + e.partial + "' " + position(e.line, e.column) + ": " + e.what();
+  } catch (const LimitExceeded& e) {
+    return about + describeLimit(e);
+  } catch (const std::bad_alloc&) {
+    return about + "out of memory";
+  } catch (const std::exception& e) {
+    return about + "the template could not be rendered: " + e.what();
+  } catch (...) {
+    return about + "the template could not be rendered";
+  }
+}
+
 std::string describeDataProblem(const std::string& dataName, const JsonProblem& problem, bool strict) {
   std::string head = dataName + ":" + position(problem.line, problem.column);
   if (strict) return head + ": error: " + problem.message;

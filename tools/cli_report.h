@@ -2,6 +2,7 @@
 // that failed and about data it cannot read.
 #pragma once
 
+#include <cstdint>
 #include <map>
 #include <string>
 
@@ -21,6 +22,13 @@ struct Sources {
 //   partial from a file:  parts/card.liquid:3:5: error: ... (partial 'card' of page.liquid)
 //   render limits:        mervalt: page.liquid: more than 10,000,000 loop iterations and inclusions
 std::string describeRenderFailure(const Sources& sources);
+
+// The line about the failure in flight of the record on `line` of the
+// records file `recordsName`; call it inside a catch block.
+//   unreadable JSON:      records.ndjson:7:15: error: trailing comma before ']'
+//   partial from data:    records.ndjson:7: error: in partial 'card' 2:4: unknown tag 'endfo'
+//   render limits:        records.ndjson:7: error: more than 10,000,000 loop iterations and inclusions
+std::string describeRecordFailure(const std::string& recordsName, uint64_t line);
 
 // "data.json:2:13: warning: trailing comma before ']'; rendering without data",
 // or with `strict` "data.json:2:13: error: trailing comma before ']'".

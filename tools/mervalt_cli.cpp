@@ -10,6 +10,7 @@
 
 #include "memory/arena.h"
 #include "cli_check.h"
+#include "cli_batch.h"
 #include "cli_files.h"
 #include "cli_partials.h"
 #include "cli_report.h"
@@ -29,6 +30,7 @@ constexpr int kExitUsage = 2;
 const char* const kUsage =
     "usage: mervalt [OPTIONS] TEMPLATE [DATA]\n"
     "       mervalt check [OPTIONS] TEMPLATE...   (see mervalt check --help)\n"
+    "       mervalt --each RECORDS [OPTIONS] TEMPLATE\n"
     "\n"
     "Renders the Liquid template in TEMPLATE against the JSON document in DATA\n"
     "and writes the result, byte for byte, to standard output. TEMPLATE or DATA\n"
@@ -36,20 +38,32 @@ const char* const kUsage =
     "file, the template sees no data. include and render find templates under\n"
     "the \"templates\" key of the data, and with --partials in a folder.\n"
     "\n"
+    "With --each, every line of RECORDS (NDJSON: one JSON document a line) is\n"
+    "rendered on its own, in input order, to standard output or with -o to a\n"
+    "file of its own; a record that fails is reported and the others go on.\n"
+    "\n"
     "options:\n"
     "  -o, --output FILE  write the result to FILE instead; FILE is replaced only\n"
-    "                     when rendering succeeds\n"
+    "                     when rendering succeeds. With --each, a template naming\n"
+    "                     each record's file ('out/{{ id }}.html'), which must stay\n"
+    "                     in the folder written before its first {{ or {%\n"
     "  --partials DIR     read every *.liquid file under DIR as a template named by\n"
     "                     its path below DIR without .liquid (card, emails/header);\n"
     "                     a name that the data's own templates define keeps the\n"
     "                     data's text\n"
     "  --strict-data      fail (exit 2) when DATA is not readable JSON, instead of\n"
-    "                     warning and rendering without data\n"
+    "                     warning and rendering without data (with --each such a\n"
+    "                     record always fails)\n"
     "  --max-memory SIZE  memory the render may hold, output included (bytes, or\n"
     "                     with K, M or G: 512M); by default 64M and 32 bytes per\n"
     "                     byte of template and data\n"
     "  --max-output SIZE  bytes of output (default 1G)\n"
     "  --max-work UNITS   units of work (default 10,000,000 and 4 per byte of data)\n"
+    "  --each RECORDS     render TEMPLATE against every line of RECORDS; a line that\n"
+    "                     is not readable JSON fails that record\n"
+    "  -j, --jobs N       with --each, render on N threads (default: one per core)\n"
+    "  --progress, --no-progress  with --each, show or hide the progress line on\n"
+    "                     standard error (default: shown on a terminal)\n"
     "  --version          print the version\n"
     "  -h, --help         print this help\n"
     "  --                 end of options\n"
@@ -57,11 +71,14 @@ const char* const kUsage =
     "A template that does not parse is reported as FILE:LINE:COLUMN: error: ...,\n"
     "one in the data's templates as FILE: in partial 'NAME' LINE:COLUMN: error: ...\n"
     "and DATA that is not readable JSON as DATA:LINE:COLUMN: warning: ...\n"
+    "With --each, a record that fails is reported as RECORDS:LINE: error: ...\n"
+    "and the run ends with the count of records rendered and failed.\n"
     "\n"
     "exit status:\n"
     "  0  rendered\n"
     "  1  the template could not be rendered: it does not parse, goes beyond a\n"
-    "     render limit, or memory ran out (nothing is written)\n"
+    "     render limit, or memory ran out (nothing is written); with --each,\n"
+    "     some record failed\n"
     "  2  bad arguments, a file that cannot be read, output that cannot be\n"
     "     written, or DATA that is not readable JSON with --strict-data\n";
 
@@ -72,7 +89,13 @@ struct Options {
   std::optional<std::string> partialsDir;
   bool strictData = false;
   mervalt::LimitSettings limits;
+  std::optional<std::string> recordsPath;  // --each
+  unsigned jobs = 0;
+  std::optional<bool> progress;
 };
+
+// The most threads -j takes: far more than any machine gives a gain from.
+constexpr uint64_t kMaxJobs = 256;
 
 // A positive count, with a binary suffix when `sizes` (K, M, G, and KiB,
 // MiB, GiB alike); nothing when the text is not one.
@@ -103,6 +126,17 @@ bool readLimit(std::string_view option, const std::string& value, bool sizes, ui
     return false;
   }
   into = *n;
+  return true;
+}
+
+bool readJobs(const std::string& value, unsigned& jobs) {
+  std::optional<uint64_t> n = parseCount(value, false);
+  if (!n || *n > kMaxJobs) {
+    std::fprintf(stderr, "mervalt: option '-j' needs a number of threads from 1 to %u, not '%s'\n",
+                 static_cast<unsigned>(kMaxJobs), value.c_str());
+    return false;
+  }
+  jobs = static_cast<unsigned>(*n);
   return true;
 }
 
@@ -139,6 +173,14 @@ Parsed parseArgs(int argc, char** argv, Options& o) {
       return Parsed::Version;
     } else if (arg == "--strict-data") {
       o.strictData = true;
+    } else if (arg == "--progress" || arg == "--no-progress") {
+      o.progress = arg == "--progress";
+    } else if (auto records = optionValue(arg, "--each", i, argc, argv, bad)) {
+      o.recordsPath = *records;
+    } else if (auto v = optionValue(arg, "-j", i, argc, argv, bad)) {
+      bad = !readJobs(*v, o.jobs);
+    } else if (auto v = optionValue(arg, "--jobs", i, argc, argv, bad)) {
+      bad = !readJobs(*v, o.jobs);
     } else if (auto out = optionValue(arg, "-o", i, argc, argv, bad)) {
       o.outputPath = *out;
     } else if (auto out = optionValue(arg, "--output", i, argc, argv, bad)) {
@@ -156,19 +198,14 @@ Parsed parseArgs(int argc, char** argv, Options& o) {
       bad = true;
     }
   }
-  if (bad || files.empty() || files.size() > 2) return Parsed::Bad;
+  if (bad || files.empty() || files.size() > (o.recordsPath ? 1 : 2)) return Parsed::Bad;
+  if (!o.recordsPath && (o.jobs || o.progress)) {
+    std::fputs("mervalt: -j, --progress and --no-progress go with --each\n", stderr);
+    return Parsed::Bad;
+  }
   o.templatePath = files[0];
   if (files.size() == 2) o.dataPath = files[1];
   return Parsed::Run;
-}
-
-std::string displayName(const std::string& path) { return path == "-" ? "<stdin>" : path; }
-
-std::optional<std::string> readInput(const std::string& path, std::size_t spare = 0) {
-  std::string error;
-  std::optional<std::string> bytes = mervalt::cli::readFile(path, error, spare);
-  if (!bytes) std::fprintf(stderr, "mervalt: cannot read '%s': %s\n", displayName(path).c_str(), error.c_str());
-  return bytes;
 }
 
 // The data document to render with: the data, checked (and with --partials
@@ -181,7 +218,7 @@ std::optional<std::string> prepareData(const Options& o, Sources& sources) {
     data = std::move(*d);
   }
   if (std::optional<mervalt::JsonProblem> problem = mervalt::findJsonProblem(data)) {
-    std::fprintf(stderr, "%s\n", describeDataProblem(displayName(*o.dataPath), *problem, o.strictData).c_str());
+    std::fprintf(stderr, "%s\n", describeDataProblem(inputName(*o.dataPath), *problem, o.strictData).c_str());
     if (o.strictData) return std::nullopt;
     if (o.partialsDir) data.clear();  // the library reads the data as none; the partials still count
   }
@@ -224,13 +261,15 @@ int main(int argc, char** argv) {
     case Parsed::Bad: std::fputs(kUsage, stderr); return kExitUsage;
     case Parsed::Run: break;
   }
+  if (o.recordsPath)
+    return runBatch({o.templatePath, *o.recordsPath, o.outputPath, o.partialsDir, o.limits, o.jobs, o.progress});
   if (o.templatePath == "-" && o.dataPath == "-") {
     std::fputs("mervalt: only one of TEMPLATE and DATA can be '-' (standard input)\n", stderr);
     return kExitUsage;
   }
   std::optional<std::string> templateText = readInput(o.templatePath);
   if (!templateText) return kExitUsage;
-  Sources sources{displayName(o.templatePath), {}};
+  Sources sources{inputName(o.templatePath), {}};
   std::optional<std::string> data = prepareData(o, sources);
   if (!data) return kExitUsage;
 
