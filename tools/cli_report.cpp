@@ -5,11 +5,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "memory/arena.h"
-#include "render/output.h"
 #include "parse/parser.h"
-#include "api/call.h"
-#include "render/renderer.h"
+#include "render_limits.h"
 
 namespace mervalt::cli {
 namespace {

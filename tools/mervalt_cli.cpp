@@ -16,9 +16,8 @@
 #include "cli_report.h"
 #include "data/json_check.h"
 #include "data/json_input.h"
-#include "mervalt.h"
+#include "mervalt_version.h"
 #include "api/call.h"
-#include "render/renderer.h"
 
 namespace {
 
