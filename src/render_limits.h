@@ -47,8 +47,8 @@ inline constexpr uint64_t kMaxLoopIterations = 10'000'000;
 // Units of work: one per node rendered and per expression evaluated,
 // kFilterCallWork per filter applied, one per element and per
 // kBytesPerWorkUnit bytes of every value that a filter, comparison or output
-// handles and of every partial parsed, and one per integer of a range
-// expanded for a filter. Loops inside loops over filters of long texts
+// handles and of every partial parsed, one per integer of a range expanded
+// for a filter, and n log2 n for a sort of n elements. Loops inside loops over filters of long texts
 // multiply their work: this bound keeps any render to a fraction of a second
 // of an optimised build. A render also gets kRenderWorkPerDataByte units per
 // byte of JSON, so that a large document can be walked several times.
