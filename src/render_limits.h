@@ -48,10 +48,12 @@ inline constexpr uint64_t kMaxLoopIterations = 10'000'000;
 // kFilterCallWork per filter applied, one per element and per
 // kBytesPerWorkUnit bytes of every value that a filter, comparison or output
 // handles and of every partial parsed, one per integer of a range expanded
-// for a filter, and n log2 n for a sort of n elements. Loops inside loops over filters of long texts
-// multiply their work: this bound keeps any render to a fraction of a second
-// of an optimised build. A render also gets kRenderWorkPerDataByte units per
-// byte of JSON, so that a large document can be walked several times.
+// for a filter, and n log2 n for a sort of n elements. Loops inside loops
+// over filters of long texts multiply their work: this bound keeps any
+// render of a small input under half a second of an optimised build (about
+// 30 ns a unit on the 2-core benchmark machine). A render also gets
+// kRenderWorkPerDataByte units per byte of JSON, so that a large document
+// can be walked several times.
 inline constexpr uint64_t kMaxRenderWork = 10'000'000;
 inline constexpr uint64_t kRenderWorkPerDataByte = 4;
 inline constexpr std::size_t kBytesPerWorkUnit = 16;
