@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the `coverage` preset, runs the whole test suite in it and prints the
-# line and branch coverage of src/ (gcovr). Branches that only exist for
+# Builds the `coverage` preset (the `asan` preset with coverage counters), runs
+# the whole test suite in it under the sanitizers and prints the line and
+# branch coverage of src/ (gcovr). Branches that only exist for
 # exceptions thrown by calls, and ones the compiler proves unreachable, are
 # not counted: they are the compiler's, not the code's.
 set -euo pipefail

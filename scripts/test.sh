@@ -4,11 +4,12 @@
 #   release   the test suite in a release build
 #   python    the Python package built over the release build, its tests and
 #             the Dask example's test (scripts/test-python.sh)
-#   asan      the test suite under AddressSanitizer + UndefinedBehaviorSanitizer
+#   asan      the test suite under AddressSanitizer + UndefinedBehaviorSanitizer,
+#             with coverage counters, and the coverage report of src/
+#             (scripts/coverage.sh)
 #   tsan      16 threads rendering every case file, the example and the
 #             benchmark workloads under ThreadSanitizer
-#   fuzz      each fuzz target for 45 s, two at a time (scripts/fuzz.sh)
-#   coverage  the test suite with coverage counters, and the report of src/
+#   fuzz      each fuzz target for 30 s, two at a time (scripts/fuzz.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -39,7 +40,6 @@ stage() {
 
 stage release cmake --workflow --preset release
 stage python bash scripts/test-python.sh
-stage asan cmake --workflow --preset asan
+stage asan bash scripts/coverage.sh
 stage tsan cmake --workflow --preset tsan
-stage fuzz bash scripts/fuzz.sh 45
-stage coverage bash scripts/coverage.sh
+stage fuzz bash scripts/fuzz.sh 30
