@@ -9,7 +9,7 @@
 #             (scripts/coverage.sh)
 #   tsan      16 threads rendering every case file, the example and the
 #             benchmark workloads under ThreadSanitizer
-#   fuzz      each fuzz target for 30 s, two at a time (scripts/fuzz.sh)
+#   fuzz      the four fuzz targets at once for 30 s (scripts/fuzz.sh)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -42,4 +42,4 @@ stage release cmake --workflow --preset release
 stage python bash scripts/test-python.sh
 stage asan bash scripts/coverage.sh
 stage tsan cmake --workflow --preset tsan
-stage fuzz bash scripts/fuzz.sh 30
+stage fuzz env MERVALT_FUZZ_JOBS=4 bash scripts/fuzz.sh 30
