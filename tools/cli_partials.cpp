@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "cli_files.h"
+#include "data/json_text.h"
 
 namespace mervalt::cli {
 namespace {
@@ -19,30 +20,6 @@ namespace fs = std::filesystem;
 namespace od = simdjson::ondemand;
 
 constexpr std::string_view kExtension = ".liquid";
-
-void appendJsonString(std::string& out, std::string_view s) {
-  out += '"';
-  for (char c : s) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\r': out += "\\r"; break;
-      case '\t': out += "\\t"; break;
-      case '\b': out += "\\b"; break;
-      case '\f': out += "\\f"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04X", static_cast<unsigned>(c));
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  out += '"';
-}
 
 // "name":"text" for every file whose name is not in `taken`, comma-separated;
 // the names used go to `added`.

@@ -25,22 +25,31 @@ std::string describeParseError(const Sources& sources, const ParseError& e) {
   return sources.templateName + ": in partial '" + e.partial + "' " + where + ": error: " + e.what();
 }
 
+// The reason of the exception being handled, for the failures every render
+// shares: a bound, exhausted memory, anything else.
+std::string describeRenderLimitOrFault() {
+  try {
+    throw;
+  } catch (const LimitExceeded& e) {
+    return describeLimit(e);
+  } catch (const std::bad_alloc&) {
+    return "out of memory";
+  } catch (const std::exception& e) {
+    return std::string("the template could not be rendered: ") + e.what();
+  } catch (...) {
+    return "the template could not be rendered";
+  }
+}
+
 }  // namespace
 
 std::string describeRenderFailure(const Sources& sources) {
-  std::string about = "mervalt: " + sources.templateName + ": ";
   try {
     throw;
   } catch (const ParseError& e) {
     return describeParseError(sources, e);
-  } catch (const LimitExceeded& e) {
-    return about + describeLimit(e);
-  } catch (const std::bad_alloc&) {
-    return about + "out of memory";
-  } catch (const std::exception& e) {
-    return about + "the template could not be rendered: " + e.what();
   } catch (...) {
-    return about + "the template could not be rendered";
+    return "mervalt: " + sources.templateName + ": " + describeRenderLimitOrFault();
   }
 }
 
@@ -54,14 +63,8 @@ std::string describeRecordFailure(const std::string& recordsName, uint64_t line)
   } catch (const ParseError& e) {
     // Only the data's partials are parsed during a render.
     return about + "in partial '" + e.partial + "' " + position(e.line, e.column) + ": " + e.what();
-  } catch (const LimitExceeded& e) {
-    return about + describeLimit(e);
-  } catch (const std::bad_alloc&) {
-    return about + "out of memory";
-  } catch (const std::exception& e) {
-    return about + "the template could not be rendered: " + e.what();
   } catch (...) {
-    return about + "the template could not be rendered";
+    return about + describeRenderLimitOrFault();
   }
 }
 

@@ -9,11 +9,9 @@
 
 #include "check/checker.h"
 #include "check/finding.h"
+#include "data/json_text.h"
 
 namespace mervalt::check {
-
-// `s` as a JSON string, quotes included, appended to `out`.
-void appendJsonString(std::string& out, std::string_view s);
 
 // {"file":…,"line":…,"column":…,"severity":…,"code":…,"message":…,
 //  "partial":…,"suggestion":…}: "file" only when `file` is not empty,
